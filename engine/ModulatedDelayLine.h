@@ -1,0 +1,107 @@
+#pragma once
+
+#include <cstdint>
+
+namespace kestrune
+{
+
+// The engine's one delay type: a power-of-two ring written backwards one block at a time, read at
+// integer delays or at delays that glide linearly across a block. Sample j of a block goes to
+// ring[(w - j) & mask], so ring[(w - j + D) & mask] is always the sample D positions before it.
+class ModulatedDelayLine
+{
+public:
+    enum class Interpolation
+    {
+        Linear,
+        QuantisedLinear, // fraction cut to steps of 1/32
+        FirstOrderAllpass
+    };
+
+    static constexpr int kMaxBlock = 128;
+    static constexpr int kSlots = 32;
+
+    struct TapSlot
+    {
+        float state = 0.0f;           // allpass interpolation state
+        float previousDelay = 100.0f; // where the next ramp starts, in samples
+    };
+
+    ModulatedDelayLine();
+    ~ModulatedDelayLine();
+    ModulatedDelayLine(const ModulatedDelayLine&) = delete;
+    ModulatedDelayLine& operator=(const ModulatedDelayLine&) = delete;
+
+    // Size becomes the next power of two at or above the request; a change zeroes the ring, the write
+    // index and the slot states. Allocates only when the storage is too small (see reserve).
+    void setMaxDelay(int64_t requestedLength);
+    // Makes sure rings up to this many samples fit without a later allocation. Discards the contents.
+    void reserve(int64_t samples);
+    void clear();
+
+    int64_t size() const { return size_; }
+    int64_t mask() const { return mask_; }
+    int64_t capacity() const { return capacity_; }
+    int64_t writeIndex() const { return writeIndex_; }
+    void advance(int blockLength) { writeIndex_ = (writeIndex_ - blockLength) & mask_; }
+
+    void write(const float* x, int n)
+    {
+        for (int j = 0; j < n; ++j)
+            ring_[(writeIndex_ - j) & mask_] = x[j];
+    }
+
+    void readInteger(float* y, int n, int64_t delay) const
+    {
+        for (int j = 0; j < n; ++j)
+            y[j] = ring_[(writeIndex_ - j + delay) & mask_];
+    }
+    // A float delay is truncated toward zero.
+    void readInteger(float* y, int n, float delay) const { readInteger(y, n, safeIntegerDelay(delay)); }
+
+    float sampleAt(int64_t position) const { return ring_[position & mask_]; }
+
+    // Ramped read from a tap slot: the delay glides from the slot's previous delay to target over n
+    // samples (rampFactor = 1/n); the slot then remembers target. Delays below 0 read at 0.
+    void readRamped(float* y, int n, int slot, float target, float rampFactor, Interpolation interpolation);
+
+    TapSlot& slot(int i) { return slots_[i]; }
+    const TapSlot& slot(int i) const { return slots_[i]; }
+
+    static const float* allpassTable();
+    static int64_t safeIntegerDelay(float delay);
+
+    // Working buffer of the last read (the allpass sections return their loop read through it).
+    float* output() { return output_; }
+
+private:
+    float* ring_ = nullptr;
+    int64_t size_ = 0;
+    int64_t mask_ = 0;
+    int64_t capacity_ = 0;
+    int64_t writeIndex_ = 0;
+    TapSlot slots_[kSlots];
+
+    float output_[kMaxBlock] = {};
+    float first_[kMaxBlock] = {};
+    float second_[kMaxBlock] = {};
+    float difference_[kMaxBlock] = {};
+    float interpolated_[kMaxBlock] = {};
+    float ramp_[kMaxBlock] = {};
+    float fraction_[kMaxBlock] = {};
+    int32_t integer_[kMaxBlock] = {};
+    int32_t tableIndex_[kMaxBlock] = {};
+
+    void allocate(int64_t samples);
+};
+
+// One modulated allpass section over n samples: y = loopGain*d - g*x, the line takes x + g*y, where d
+// is the ramped read toward newDelay from slot 0. in and out may be the same array.
+void allpassBlockLinear(ModulatedDelayLine& line, const float* in, float* out, int n, float newDelay, float g,
+                        float loopGain, float rampFactor);
+void allpassBlockFirstOrder(ModulatedDelayLine& line, const float* in, float* out, int n, float newDelay, float g,
+                            float loopGain, float rampFactor);
+void allpassBlockQuantised(ModulatedDelayLine& line, const float* in, float* out, int n, float newDelay, float g,
+                           float loopGain, float rampFactor);
+
+} // namespace kestrune

@@ -1,0 +1,91 @@
+#pragma once
+
+#include "ReverbEngine.h"
+
+#include <juce_audio_processors/juce_audio_processors.h>
+#include <juce_events/juce_events.h>
+
+#include <memory>
+
+// The audio processor: publishes the engine's twenty parameters, feeds it every block, and keeps the
+// per-instance settings the editor and the state document need.
+class KestruneRoom : public juce::AudioProcessor, public juce::ChangeBroadcaster
+{
+public:
+    static constexpr const char* kVersion = "1.5.1";
+
+    // preferencesFolder: where the two preferences files live; empty means the system's folders.
+    // Tests pass a temporary folder so that they never touch the real files.
+    explicit KestruneRoom(const juce::File& preferencesFolder = juce::File());
+    ~KestruneRoom() override;
+
+    // --- juce::AudioProcessor ----------------------------------------------------------------------
+    const juce::String getName() const override;
+    void prepareToPlay(double sampleRate, int estimatedBlockSize) override;
+    void releaseResources() override;
+    bool isBusesLayoutSupported(const BusesLayout& layouts) const override;
+    void processBlock(juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi) override;
+    void processBlockBypassed(juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi) override;
+    using juce::AudioProcessor::processBlock;
+    using juce::AudioProcessor::processBlockBypassed;
+
+    bool silenceInProducesSilenceOut() const override { return false; }
+    double getTailLengthSeconds() const override { return 0.0; }
+    bool acceptsMidi() const override { return false; }
+    bool producesMidi() const override { return false; }
+    void reset() override;
+
+    juce::AudioProcessorEditor* createEditor() override;
+    bool hasEditor() const override { return true; }
+
+    JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE("-Wdeprecated-declarations")
+    using juce::AudioProcessor::getParameterName;
+    using juce::AudioProcessor::getParameterText;
+    int getNumParameters() override;
+    const juce::String getParameterName(int index) override;
+    float getParameter(int index) override;
+    const juce::String getParameterText(int index) override;
+    float getParameterDefaultValue(int index) override;
+    void setParameter(int index, float newValue) override;
+    juce::String getParameterID(int index) override;
+    JUCE_END_IGNORE_WARNINGS_GCC_LIKE
+
+    int getNumPrograms() override { return 0; }
+    int getCurrentProgram() override { return 0; }
+    void setCurrentProgram(int) override {}
+    const juce::String getProgramName(int) override { return {}; }
+    void changeProgramName(int, const juce::String&) override {}
+
+    // --- host state, presets and clipboard -----------------------------------------------------------
+    void getStateInformation(juce::MemoryBlock& destData) override;
+    void setStateInformation(const void* data, int sizeInBytes) override;
+    void writeStateAttributes(juce::XmlElement& element);
+    void readStateFromXml(const juce::XmlElement& element);
+    void getStateAsText(juce::String& destination);
+    void setStateFromText(const juce::String& text);
+    bool savePresetFile(const juce::File& file);
+    void loadPresetFile(const juce::File& file);
+    void setPresetName(const juce::String& name) { presetName = name; }
+    juce::String getPresetName() const { return presetName; }
+
+    // --- preferences ------------------------------------------------------------------------------------
+    void loadGUIMode();
+    void setGUIModeProperty(const juce::String& value);
+    bool saveGUIMode();
+
+    // Text of parameter k for a given normalised value (used by getParameterText and the tools).
+    static juce::String parameterTextFor(int index, float mappedValue);
+
+    // --- per-instance settings the editor reads and writes directly --------------------------------
+    std::unique_ptr<juce::ApplicationProperties> appProperties;
+    juce::PropertySet localSettings;
+    uint8_t guiScheme = 0; // 0 Electric Blue, 1 Old School
+    bool mixLock = false;
+    kestrune::ReverbEngine engine;
+    juce::String presetName;
+    int uiWidth = 735;
+    int uiHeight = 460;
+
+private:
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(KestruneRoom)
+};

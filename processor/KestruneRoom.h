@@ -87,5 +87,8 @@ public:
     int uiHeight = 460;
 
 private:
+    // Creates appProperties on the system's folders, or on preferencesFolder when it is not empty.
+    void openPreferences(const juce::File& preferencesFolder);
+
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(KestruneRoom)
 };

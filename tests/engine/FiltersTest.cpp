@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <complex>
+#include <vector>
 
 using namespace kestrune;
 
@@ -15,6 +16,14 @@ double firstOrderGain(const float d[3], double frequency, double sampleRate)
     const std::complex<double> z1 = std::polar(1.0, -2.0 * M_PI * frequency / sampleRate);
     return std::abs((double(d[0]) + double(d[1]) * z1) / (1.0 + double(d[2]) * z1));
 }
+
+double biquadGainDb(const float c[5], double frequency, double sampleRate)
+{
+    const std::complex<double> z1 = std::polar(1.0, -2.0 * M_PI * frequency / sampleRate);
+    const std::complex<double> z2 = z1 * z1;
+    const auto h = (double(c[2]) + double(c[3]) * z1 + double(c[4]) * z2) / (1.0 + double(c[0]) * z1 + double(c[1]) * z2);
+    return 20.0 * std::log10(std::abs(h));
+}
 } // namespace
 
 TEST(FirstOrderDesign, ToneAt25HzMatchesClosedForm)
@@ -24,4 +33,114 @@ TEST(FirstOrderDesign, ToneAt25HzMatchesClosedForm)
     EXPECT_NEAR(d[0], -0.9967329f, 1e-7f);
     EXPECT_EQ(d[1], 1.0f);
     EXPECT_EQ(d[0], d[2]);
+    // An allpass: unit gain everywhere.
+    for (double f : {10.0, 25.0, 1000.0, 20000.0})
+        EXPECT_NEAR(firstOrderGain(d, f, 48000.0), 1.0, 1e-6) << f;
+}
+
+TEST(FirstOrderDesign, ShelfHasItsGainsAtDcAndNyquist)
+{
+    struct Case { float frequency, sampleRate; };
+    for (const Case c : {Case{100.0f, 44100.0f}, Case{8000.0f, 48000.0f}, Case{15000.0f, 96000.0f}, Case{1000.0f, 32000.0f}})
+    {
+        float d[3];
+        designFirstOrderShelf(d, c.frequency, 1.0f, 0.01f, c.sampleRate);
+        EXPECT_NEAR(firstOrderGain(d, 0.0, c.sampleRate), 1.0, 1e-5) << c.frequency;
+        EXPECT_NEAR(firstOrderGain(d, c.sampleRate / 2.0, c.sampleRate), 0.01, 1e-5) << c.frequency;
+
+        // The section runs the same design: a constant settles at 1, the alternating signal at 0.01.
+        FirstOrderSection s;
+        s.loadDesign(d);
+        std::vector<float> dc(4096, 1.0f), nyquist(4096);
+        for (size_t j = 0; j < nyquist.size(); ++j)
+            nyquist[j] = (j & 1) ? -1.0f : 1.0f;
+        s.process(dc.data(), int(dc.size()));
+        s.reset();
+        s.process(nyquist.data(), int(nyquist.size()));
+        EXPECT_NEAR(dc.back(), 1.0f, 1e-4f);
+        EXPECT_NEAR(std::fabs(nyquist.back()), 0.01f, 1e-4f);
+    }
+}
+
+TEST(FirstOrderSection, ConstructedSectionPassesSignalUnchanged)
+{
+    FirstOrderSection s;
+    float x[5] = {1.0f, -2.0f, 0.5f, 0.0f, 3.0f};
+    const std::vector<float> before(x, x + 5);
+    s.process(x, 5);
+    EXPECT_EQ(std::vector<float>(x, x + 5), before);
+}
+
+TEST(BiquadDesign, LowpassIsThreeDecibelsDownAtItsCutoff)
+{
+    for (float sampleRate : {44100.0f, 48000.0f, 96000.0f})
+        for (float cutoff : {100.0f, 1000.0f, 8000.0f, 15000.0f})
+        {
+            float c[5];
+            designBiquadLowpass(c, cutoff, 0.7071f, sampleRate);
+            EXPECT_NEAR(biquadGainDb(c, 0.0, sampleRate), 0.0, 0.01); // float coefficients at low cut-offs
+            EXPECT_NEAR(biquadGainDb(c, cutoff, sampleRate), -3.0103, 0.01) << cutoff << " @ " << sampleRate;
+            EXPECT_LT(biquadGainDb(c, sampleRate * 0.499, sampleRate), biquadGainDb(c, cutoff, sampleRate) - 3.0);
+        }
+}
+
+TEST(Smoothing, CoefficientsFollowTheirTimeConstants)
+{
+    EXPECT_FLOAT_EQ(OnePole::coefficientFromTime(50.0f, 48000.0f), float(1.0 - std::exp(-1.0 / 2400.0)));
+    SmoothedBiquad b;
+    b.setSmoothing(64, 50.0f, 48000.0f);
+    EXPECT_FLOAT_EQ(b.smoothingCoefficient, float(1.0 - std::exp(-1000.0 / (50.0 * 750.0))));
+    EXPECT_FLOAT_EQ(OnePole::coefficientFromFrequency(1000.0f, 48000.0f),
+                    float(1.0 - std::exp(-2.0 * M_PI * 1000.0 / 48000.0)));
+}
+
+TEST(OnePole, BlockStateCarriesAcrossCalls)
+{
+    std::vector<float> x(128);
+    for (size_t j = 0; j < x.size(); ++j)
+        x[j] = std::sin(0.1f * float(j)) + 0.5f;
+    const float c = 0.2f;
+    OnePole whole, split;
+    std::vector<float> a(128), b(128);
+    whole.process(x.data(), a.data(), 128, c);
+    split.process(x.data(), b.data(), 64, c);
+    split.process(x.data() + 64, b.data() + 64, 64, c);
+    EXPECT_EQ(a, b);
+
+    std::vector<float> dc(128, 1.0f), y(128);
+    OnePole p;
+    for (int i = 0; i < 10; ++i)
+        p.process(dc.data(), y.data(), 128, c);
+    EXPECT_NEAR(y.back(), 1.0f, 1e-6f);
+}
+
+TEST(SmoothedBiquad, DirectPassesThroughAndSmoothedStartsFromSilence)
+{
+    SmoothedBiquad b;
+    std::vector<float> x(64, 1.0f);
+    b.processDirect(x.data(), 64);
+    EXPECT_EQ(x, std::vector<float>(64, 1.0f));
+
+    // Run smoothed from construction: silent at first, then approaches the designed low-pass (DC gain 1).
+    SmoothedBiquad s;
+    float c[5];
+    designBiquadLowpass(c, 8000.0f, 0.7071f, 48000.0f);
+    s.setCoefficients(c);
+    s.setSmoothing(64, 50.0f, 48000.0f);
+    std::vector<float> block(64, 1.0f);
+    s.processSmoothed(block.data(), 64);
+    EXPECT_LT(std::fabs(block[0]), 0.01f);
+    for (int i = 0; i < 750; ++i) // one second of 64-sample blocks
+    {
+        std::fill(block.begin(), block.end(), 1.0f);
+        s.processSmoothed(block.data(), 64);
+    }
+    EXPECT_NEAR(block.back(), 1.0f, 1e-3f);
+
+    // A reset clears the filter state but keeps the smoothed coefficients.
+    const float before = s.smoothed[2].state;
+    s.reset();
+    EXPECT_EQ(s.w1, 0.0f);
+    EXPECT_EQ(s.w2, 0.0f);
+    EXPECT_EQ(s.smoothed[2].state, before);
 }

@@ -102,58 +102,57 @@ void ModulatedDelayLine::clear()
     vec::clear(output_, kMaxBlock);
     vec::clear(first_, kMaxBlock);
     vec::clear(second_, kMaxBlock);
-    vec::clear(difference_, kMaxBlock);
-    vec::clear(interpolated_, kMaxBlock);
 }
 
 void ModulatedDelayLine::readRamped(float* y, int n, int slotIndex, float target, float rampFactor,
                                     Interpolation interpolation)
 {
     TapSlot& s = slots_[slotIndex];
-    const float inc = (target - s.previousDelay) * rampFactor;
-    float d = s.previousDelay;
-    for (int j = 0; j < n; ++j)
-    {
-        d += inc;
-        // A delay below zero would index before the table and read unwritten samples.
-        ramp_[j] = d >= 0.0f ? std::min(d, kMaxDelay) : 0.0f;
-    }
-    vec::fraction(ramp_, fraction_, n);
-    vec::truncateToInt(ramp_, integer_, n);
+    const float start = s.previousDelay;
+    const float inc = (target - start) * rampFactor;
+    const int64_t w = writeIndex_;
+    const int64_t mask = mask_;
+    const float* ring = ring_;
 
+    // The ramp is start + inc * (j + 1): the last sample reads at target. Written per sample rather than
+    // accumulated so the loop carries no dependency from one sample to the next.
     for (int j = 0; j < n; ++j)
     {
-        const int64_t p = static_cast<int64_t>(static_cast<int32_t>(writeIndex_ - j + integer_[j])) & mask_;
-        first_[j] = ring_[p];
-        second_[j] = ring_[(p + 1) & mask_];
+        const float d = start + inc * static_cast<float>(j + 1);
+        // A delay below zero would index before the table and read unwritten samples.
+        const float bounded = d >= 0.0f ? std::min(d, kMaxDelay) : 0.0f;
+        integer_[j] = static_cast<int32_t>(bounded);
+        fraction_[j] = bounded - static_cast<float>(integer_[j]);
+    }
+    for (int j = 0; j < n; ++j)
+    {
+        const int64_t p = static_cast<int64_t>(static_cast<int32_t>(w - j + integer_[j])) & mask;
+        first_[j] = ring[p];
+        second_[j] = ring[(p + 1) & mask];
     }
 
     switch (interpolation)
     {
     case Interpolation::QuantisedLinear:
         for (int j = 0; j < n; ++j)
-            tableIndex_[j] = static_cast<int32_t>(fraction_[j] * 32.0f);
-        vec::intToFloat(tableIndex_, fraction_, n);
-        vec::scale(fraction_, 0.03125f, fraction_, n);
+            fraction_[j] = static_cast<float>(static_cast<int32_t>(fraction_[j] * 32.0f)) * 0.03125f;
         [[fallthrough]];
     case Interpolation::Linear:
-        vec::subtract(first_, second_, difference_, n);
-        vec::multiplyAdd(difference_, fraction_, first_, y, n);
+        for (int j = 0; j < n; ++j)
+            y[j] = (second_[j] - first_[j]) * fraction_[j] + first_[j];
         break;
     case Interpolation::FirstOrderAllpass:
     {
         const float* table = allpassTable();
         for (int j = 0; j < n; ++j)
-            tableIndex_[j] = static_cast<int32_t>(fraction_[j] * 256.0f);
+            tableIndex_[j] = static_cast<int32_t>(fraction_[j] * 256.0f) & 255;
         float state = s.state;
         for (int j = 0; j < n; ++j)
         {
-            const float c = table[tableIndex_[j] & 255];
-            state = c * (first_[j] - state) + second_[j];
-            interpolated_[j] = state;
+            state = table[tableIndex_[j]] * (first_[j] - state) + second_[j];
+            y[j] = state;
         }
         s.state = state;
-        vec::copy(interpolated_, y, n);
         break;
     }
     }

@@ -85,9 +85,6 @@ private:
     float output_[kMaxBlock] = {};
     float first_[kMaxBlock] = {};
     float second_[kMaxBlock] = {};
-    float difference_[kMaxBlock] = {};
-    float interpolated_[kMaxBlock] = {};
-    float ramp_[kMaxBlock] = {};
     float fraction_[kMaxBlock] = {};
     int32_t integer_[kMaxBlock] = {};
     int32_t tableIndex_[kMaxBlock] = {};

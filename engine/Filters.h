@@ -82,8 +82,16 @@ struct FirstOrderSection
 
     void process(float* x, int n)
     {
+        // The state lives in a register: x could alias the member and force a memory round trip.
+        const float a = c0, b = c1, c = c2;
+        float s = state;
         for (int j = 0; j < n; ++j)
-            x[j] = processSample(x[j]);
+        {
+            const float y = b * x[j] + s;
+            s = c * x[j] - a * y;
+            x[j] = y;
+        }
+        state = s;
     }
 };
 
@@ -94,19 +102,20 @@ void designFirstOrderTone(float out[3], float frequencyHz, float sampleRate);
 // Second-order low-pass, out = (a1, a2, b0, b1, b2).
 void designBiquadLowpass(float out[5], float frequencyHz, float q, float sampleRate);
 
-// The HighCut low-pass: direct form II, run either on its targets or on coefficients smoothed per block.
+// The HighCut low-pass, run either on its targets or on coefficients smoothed per block. Direct form I:
+// its state holds past inputs and outputs at signal level, so a sudden coefficient change (an automated
+// jump from 100 Hz to 15 kHz) gives no transient; direct form II's state can sit thousands of times above
+// the signal at low cut-offs and would click. For fixed coefficients both forms compute the same filter.
 struct SmoothedBiquad
 {
     float target[5] = {0.0f, 0.0f, 1.0f, 0.0f, 0.0f}; // a1, a2, b0, b1, b2
-    float w1 = 0.0f;
-    float w2 = 0.0f;
+    float x1 = 0.0f, x2 = 0.0f, y1 = 0.0f, y2 = 0.0f;
     OnePole smoothed[5]; // state = the smoothed coefficient, 0 until the first smoothed block
     float smoothingCoefficient = 0.0f;
 
     void reset()
     {
-        w1 = 0.0f;
-        w2 = 0.0f;
+        x1 = x2 = y1 = y2 = 0.0f;
     }
 
     void setCoefficients(const float c[5])
@@ -134,13 +143,21 @@ private:
     void run(float* x, int n, const float* c)
     {
         const float a1 = c[0], a2 = c[1], b0 = c[2], b1 = c[3], b2 = c[4];
+        float px1 = x1, px2 = x2, py1 = y1, py2 = y2; // registers, not members that x might alias
         for (int j = 0; j < n; ++j)
         {
-            const float w0 = x[j] - a1 * w1 - a2 * w2;
-            x[j] = b0 * w0 + b1 * w1 + b2 * w2;
-            w2 = w1;
-            w1 = w0;
+            const float in = x[j];
+            const float out = b0 * in + b1 * px1 + b2 * px2 - a1 * py1 - a2 * py2;
+            px2 = px1;
+            px1 = in;
+            py2 = py1;
+            py1 = out;
+            x[j] = out;
         }
+        x1 = px1;
+        x2 = px2;
+        y1 = py1;
+        y2 = py2;
     }
 };
 

@@ -27,11 +27,16 @@ struct Rotator
     // a' = cos*a - sin*b, b' = sin*a + cos*b over n <= 64 samples.
     void rotate(float* a, float* b, int n)
     {
-        vec::scale(a, cosine, work1, n);
-        vec::scaleAdd(b, negatedSine, work1, work2, n);
-        vec::scale(a, sine, work1, n);
-        vec::scaleAdd(b, cosine, work1, b, n);
-        vec::copy(work2, a, n);
+        // One pass with the products and sums of the five-step vector form, in the same order.
+        const float c = cosine, s = sine, ns = negatedSine;
+        for (int j = 0; j < n; ++j)
+        {
+            const float x = a[j];
+            const float y = b[j];
+            const float rotatedA = y * ns + x * c;
+            b[j] = y * c + x * s;
+            a[j] = rotatedA;
+        }
     }
 };
 

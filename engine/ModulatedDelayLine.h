@@ -47,14 +47,30 @@ public:
 
     void write(const float* x, int n)
     {
-        for (int j = 0; j < n; ++j)
-            ring_[(writeIndex_ - j) & mask_] = x[j];
+        const int64_t w = writeIndex_;
+        if (w >= n - 1) // the block does not wrap: a plain reversed copy the compiler vectorises
+        {
+            float* dst = ring_ + w;
+            for (int j = 0; j < n; ++j)
+                dst[-j] = x[j];
+        }
+        else
+            for (int j = 0; j < n; ++j)
+                ring_[(w - j) & mask_] = x[j];
     }
 
     void readInteger(float* y, int n, int64_t delay) const
     {
-        for (int j = 0; j < n; ++j)
-            y[j] = ring_[(writeIndex_ - j + delay) & mask_];
+        const int64_t start = (writeIndex_ + delay) & mask_;
+        if (start >= n - 1)
+        {
+            const float* src = ring_ + start;
+            for (int j = 0; j < n; ++j)
+                y[j] = src[-j];
+        }
+        else
+            for (int j = 0; j < n; ++j)
+                y[j] = ring_[(start - j) & mask_];
     }
     // A float delay is truncated toward zero.
     void readInteger(float* y, int n, float delay) const { readInteger(y, n, safeIntegerDelay(delay)); }

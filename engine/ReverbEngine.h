@@ -117,6 +117,12 @@ public:
     void computeBassGains(float normalisationFactor); // bass gains[32] and bass normalisation
     void computeHighRatios();                         // high ratios[32]
     const ModeRoutines& routines() const;
+    // The three-band decay of late lines first .. first + count - 1 on their block buffers: bass and
+    // high crossover one-poles, mid gains, bass gains and high ratios (n samples each).
+    void threeBandDecay(int first, int count, int n);
+    // Ring size requested for line i at a host rate: every delay any mode reads must fit. The one
+    // place to raise when a mode needs longer lines.
+    static int64_t ringRequest(int line, float hostRate);
 
     KESTRUNE_DECLARE_MODE(LargeRoom)
     KESTRUNE_DECLARE_MODE(MediumRoom)

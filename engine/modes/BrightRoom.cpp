@@ -1,0 +1,145 @@
+// "Bright Room": eight parallel loops, each three modulated allpass sections and a plain delay, with
+// the loop's decay behind the delay, mixed by a scaled two-stage butterfly matrix and late-cross pairs.
+
+#include "ReverbEngine.h"
+#include "modes/DelayNetwork.h"
+#include "modes/LateBlocks.h"
+
+#include <cmath>
+
+namespace kestrune
+{
+
+namespace
+{
+// Samples at 48 kHz and late scale 1; entry 8 * segment + loop. Segments 0-2 are the allpass
+// sections, segment 3 the plain delay (a geometric series, ratio 1.0586963).
+constexpr float kLengths[32] = {
+    2728.5369f, 2888.692f,  3058.2473f, 3237.7551f, 3427.7996f, 3628.9988f, 3842.0076f, 4067.5193f,
+    4306.2676f, 4559.0293f, 4826.628f,  5109.933f,  5409.867f,  5727.4062f, 6063.584f,  6419.494f,
+    6796.2944f, 7195.212f,  7617.5444f, 8064.666f,  8538.032f,  9039.184f,  9569.75f,   10131.459f,
+    10726.138f, 11355.723f, 12022.262f, 12727.924f, 13475.006f, 14265.939f, 15103.297f, 15989.805f};
+
+constexpr int kLoops = 8;
+constexpr int kSections = 3;
+constexpr int kBlock = 64;
+
+constexpr FrameConfig kBrightRoomFrame{1.0f, FrameConfig::Normalisation::Single, FrameConfig::HighCut::Direct,
+                                       32, &ReverbEngine::lateNetworkBrightRoom};
+} // namespace
+
+void ReverbEngine::initBrightRoom()
+{
+    runSetUp(ModeSetUp{241920.0f, 8, 0.5f, 2122.0f, nullptr});
+    // Output signs of the loop pairs: late L = b0 + b2 - b4 - b6, late R = b1 + b3 - b5 - b7.
+    const float signs[4] = {1.0f, 1.0f, -1.0f, -1.0f};
+    for (int c = 0; c < 2; ++c)
+        for (int k = 0; k < 4; ++k)
+            signMatrix[c][k] = signs[k];
+}
+
+void ReverbEngine::setLateSizeBrightRoom(float size)
+{
+    const float s = static_cast<float>(static_cast<double>(internalRate) *
+                                       (0.9 * static_cast<double>(size) + 0.1) / 48000.0);
+    sizeTotal = sizeConstant * s;
+    for (int j = 0; j < 32; ++j)
+    {
+        lateLengths[j] = kLengths[j] * s - 64.0f;
+        lateFloors[j] = static_cast<int64_t>(std::floor(lateLengths[j]));
+    }
+    updateDecayMidBrightRoom();
+    updateDecayBassBrightRoom();
+    updateDecayHighBrightRoom();
+    setEarlySizeBrightRoom();
+}
+
+void ReverbEngine::setEarlySizeBrightRoom()
+{
+    setEarlySizeShared();
+}
+
+namespace
+{
+// The four segments of loop i, summed section by section.
+float loopLength(const float* lengths, int i)
+{
+    return lengths[i] + lengths[i + 8] + lengths[i + 16] + lengths[i + 24];
+}
+} // namespace
+
+void ReverbEngine::updateDecayMidBrightRoom()
+{
+    computeMidGains(1.0f);
+}
+
+void ReverbEngine::updateDecayBassBrightRoom()
+{
+    // Applied once per loop, behind the delay, so it covers the whole loop length.
+    for (int i = 0; i < kLoops; ++i)
+        bassGains[i] = decayGain(loopLength(lateLengths, i), bassDecay, internalRate);
+}
+
+void ReverbEngine::updateDecayHighBrightRoom()
+{
+    for (int i = 0; i < kLoops; ++i)
+    {
+        const float length = loopLength(lateLengths, i);
+        const double high = decayGain(length, highDecay, internalRate);
+        highRatios[i] =
+            static_cast<float>(high / static_cast<double>(decayGain(length, decay, internalRate)));
+    }
+}
+
+void ReverbEngine::lateNetworkBrightRoom()
+{
+    float offsets[kSections * kLoops];
+    for (int q = 0; q < kSections * kLoops; ++q)
+        offsets[q] =
+            lateModulators[q].advance(Modulator::Draw::Rand, Modulator::Shape::Bouncing) * lateModDepth;
+
+    float* const sources[4] = {branchB[0], branchB[1], branchA[0], branchA[1]};
+    for (int i = 0; i < kLoops; ++i)
+        vec::add(lineBuffer[i], sources[i & 3], lineBuffer[i], kBlock);
+
+    // The sections read before they write: below one block a read would return the ring's contents
+    // from a whole ring earlier (and below 0 samples not yet written), so the delay is held at one block.
+    for (int m = 0; m < kSections; ++m)
+        for (int i = 0; i < kLoops; ++i)
+        {
+            const int q = 8 * m + i;
+            allpassBlockFirstOrder(lines[kFirstLateLine + q], lineBuffer[i], lineBuffer[i], kBlock,
+                                   late::atLeast(lateLengths[q] + offsets[q], blockLength), kConstant7071,
+                                   midGains[q], 1.0f / 64.0f);
+        }
+
+    for (int k = 0; k < 4; ++k)
+    {
+        vec::scaleAdd(lineBuffer[2 * k], signMatrix[0][k], late[0], late[0], kBlock);
+        vec::scaleAdd(lineBuffer[2 * k + 1], signMatrix[1][k], late[1], late[1], kBlock);
+    }
+
+    for (int i = 0; i < kLoops; ++i)
+    {
+        ModulatedDelayLine& line = lines[kFirstLateLine + 24 + i];
+        line.write(lineBuffer[i], kBlock);
+        line.readInteger(lineBuffer[i], kBlock, lateLengths[24 + i]);
+    }
+
+    late::splitGains(highCrossover, lineBuffer, kLoops, kBlock, highCrossoverCoefficient, highRatios,
+                     nullptr);
+    late::splitGains(bassCrossover, lineBuffer, kLoops, kBlock, bassCrossoverCoefficient, midGains + 24,
+                     bassGains);
+
+    for (int i = 0; i < kLoops; ++i)
+        vec::scale(lineBuffer[i], outputGain, lineBuffer[i], kBlock);
+    network::butterflies(lineBuffer, kLoops, kBlock);
+    network::pairRotations(*this, lineBuffer, kLoops, kBlock);
+}
+
+void ReverbEngine::processBrightRoom(const float* const* in, float* const* out, int numSamples, int)
+{
+    processFrame(in, out, numSamples, kBrightRoomFrame);
+}
+
+} // namespace kestrune

@@ -1,0 +1,128 @@
+#include "modes/ChamberNetwork.h"
+
+#include "ReverbEngine.h"
+#include "modes/DelayNetwork.h"
+#include "modes/LateBlocks.h"
+
+#include <cmath>
+
+namespace kestrune::chamber
+{
+
+namespace
+{
+// Samples of the internal rate at late scale 1 (a geometric series, ratio 1.0586963).
+constexpr float kBaseLengths[32] = {
+    1624.12903f, 1719.45947f, 1820.38538f, 1927.23523f, 2040.35681f, 2160.11816f, 2286.90918f, 2421.14233f,
+    2563.25439f, 2713.70801f, 2872.99268f, 3041.62671f, 3220.15894f, 3409.17041f, 3609.27612f, 3821.12744f,
+    4045.41333f, 4282.86426f, 4534.25244f, 4800.39648f, 5082.16211f, 5380.46631f, 5696.27979f, 6030.63037f,
+    6384.60596f, 6759.35889f, 7156.10791f, 7576.14502f, 8020.83691f, 8491.63086f, 8990.05762f, 9517.74121f};
+
+constexpr int kTaps = 15;
+// Left tap i reads line 2i, right tap i line 2i + 1; positions are scaled by 1.4 x the late scale.
+constexpr float kTapPositions[2][kTaps] = {
+    {154, 456, 744, 1068, 1466, 1761, 2160, 2495, 2840, 3194, 3477, 3827, 4186, 4493, 4855},
+    {336, 601, 915, 1222, 1683, 1971, 2339, 2633, 2995, 3372, 3655, 4014, 4327, 4678, 5002}};
+constexpr float kTapSigns[2][kTaps] = {{-0.25f, 0.25f, 0.25f, -0.25f, 0.25f, -0.25f, 0.25f, 0.25f, -0.25f,
+                                        0.25f, -0.25f, 0.25f, 0.25f, -0.25f, 0.25f},
+                                       {0.25f, -0.25f, 0.25f, -0.25f, 0.25f, 0.25f, -0.25f, 0.25f, 0.25f,
+                                        0.25f, 0.25f, -0.25f, 0.25f, -0.25f, 0.25f}};
+
+float lateScale(float lateSize, float rate)
+{
+    return (lateSize * 1.4f + 0.1f) * rate / 48000.0f;
+}
+} // namespace
+
+void setLateSize(ReverbEngine& e, float lateSize)
+{
+    // The host rate in both modes: at half rate every loop and tap is twice as long in time.
+    const float s = lateScale(lateSize, e.hostRate);
+    e.sizeTotal = e.sizeConstant * s;
+    // Lines are read after the whole block is written, so each loop is its length plus one block.
+    for (int i = 0; i < 32; ++i)
+    {
+        e.lateLengths[i] = kBaseLengths[i] * s - e.blockLength;
+        e.lateFloors[i] = static_cast<int64_t>(std::floor(e.lateLengths[i]));
+    }
+    const float t = s * 1.4f;
+    for (int c = 0; c < 2; ++c)
+        for (int i = 0; i < kTaps; ++i)
+            e.tapPositions[kTaps * c + i] = static_cast<int32_t>(std::floor(kTapPositions[c][i] * t));
+    updateDecayMid(e);
+    updateDecayBass(e);
+    updateDecayHigh(e);
+    e.setEarlySizeShared();
+}
+
+void updateDecayMid(ReverbEngine& e)
+{
+    e.computeMidGains(1.0f);
+    // Tap i carries g^(2^i), g the 60 dB-per-decay gain of 340 x late scale samples: squared from
+    // tap to tap, so at ordinary settings the last taps are exactly zero.
+    const float rate = e.internalRate;
+    const float exponent = lateScale(e.lateSize, rate) * 340.0f * -6.9077554f / (e.decay * rate);
+    float g = static_cast<float>(std::exp(static_cast<double>(exponent)));
+    for (int i = 0; i < kTaps; ++i)
+    {
+        e.tapGains[i] = kTapSigns[0][i] * g * 1.414f;
+        e.tapGains[kTaps + i] = kTapSigns[1][i] * g * 1.414f;
+        g = g * g;
+    }
+}
+
+void updateDecayBass(ReverbEngine& e)
+{
+    e.computeBassGains(1.0f);
+}
+
+void updateDecayHigh(ReverbEngine& e)
+{
+    e.computeHighRatios();
+}
+
+void lateNetwork(ReverbEngine& e, const float offsets[8])
+{
+    const int n = static_cast<int>(e.blockLength);
+    const float rampFactor = 1.0f / e.blockLength;
+    auto& v = e.lineBuffer;
+    ModulatedDelayLine* lines = e.lines + ReverbEngine::kFirstLateLine;
+
+    float* const sources[4] = {e.branchB[0], e.branchB[1], e.branchA[0], e.branchA[1]};
+    for (int i = 0; i < 32; ++i)
+        vec::add(v[i], sources[i & 3], v[i], n);
+    for (int i = 0; i < 32; ++i)
+        lines[i].write(v[i], n);
+
+    // Read after the write, so a delay of 0 is this block's own sample; below 0 the last samples of
+    // the block would come from a whole ring earlier, hence the floor.
+    for (int j = 0; j < 8; ++j)
+    {
+        const int a = 4 * j;
+        lines[a].readRamped(v[a], n, 0, late::atLeast(e.lateLengths[a] + offsets[j], 0.0f), rampFactor,
+                            ModulatedDelayLine::Interpolation::Linear);
+        lines[a + 1].readRamped(v[a + 1], n, 0, late::atLeast(e.lateLengths[a + 1] - offsets[j], 0.0f),
+                                rampFactor, ModulatedDelayLine::Interpolation::Linear);
+        lines[a + 2].readInteger(v[a + 2], n, e.lateLengths[a + 2]);
+        lines[a + 3].readInteger(v[a + 3], n, e.lateLengths[a + 3]);
+    }
+
+    // The late output: whole-sample taps on the rings as written this block, before any decay.
+    float* tap = e.scratch[0];
+    for (int c = 0; c < 2; ++c)
+        for (int i = 0; i < kTaps; ++i)
+        {
+            lines[2 * i + c].readInteger(tap, n, static_cast<int64_t>(e.tapPositions[kTaps * c + i]));
+            vec::scaleAdd(tap, e.tapGains[kTaps * c + i], e.late[c], e.late[c], n);
+        }
+
+    e.threeBandDecay(0, 32, n);
+
+    // 0.25 undoes the four butterfly stages; with the rotations the matrix is orthogonal.
+    for (int i = 0; i < 32; ++i)
+        vec::scale(v[i], e.outputGain, v[i], n);
+    network::butterflies(v, 32, n);
+    network::pairRotations(e, v, 32, n);
+}
+
+} // namespace kestrune::chamber

@@ -1,0 +1,171 @@
+// "LV-426": half rate, four loops of six modulated allpass sections and a plain delay. Only loops 0
+// and 1 reach the output; the feedback swaps loops 0/2 and 1/3 before the late-cross rotations.
+
+#include "DelayNetwork.h"
+#include "ReverbEngine.h"
+#include "Vector.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace kestrune
+{
+
+namespace
+{
+constexpr int kLoops = 4;
+constexpr int kSegments = 7; // six allpass sections, then the plain delay
+constexpr int kLengths = kLoops * kSegments;
+constexpr int kSectionLengths = kLoops * (kSegments - 1);
+constexpr int kFirstDelaySegment = kSectionLengths; // lengths 24..27, lines 76..79
+constexpr int kBlock = network::kBlock;
+constexpr float kAllpassCoefficient = 0.666667f;
+constexpr float kNormalisationFactor = 4.0f;
+constexpr float kLengthRatio = 1.0961297f;
+
+constexpr FrameConfig kLV426Frame{2.0f, FrameConfig::Normalisation::None, FrameConfig::HighCut::Direct,
+                                  kLengths, &ReverbEngine::lateNetworkLV426};
+
+// exp(-6.9077554 x length / (seconds x rate)) kept in double, for the loop ratios.
+double loopGain(float length, float seconds, float rate)
+{
+    return std::exp(static_cast<double>(-6.9077554f * length / (seconds * rate)));
+}
+
+// The sum of loop j's seven lengths, segment 0 first.
+float loopLength(const float* lengths, int j)
+{
+    float sum = 0.0f;
+    for (int m = 0; m < kSegments; ++m)
+        sum += lengths[4 * m + j];
+    return sum;
+}
+} // namespace
+
+void ReverbEngine::initLV426()
+{
+    // Line count and output gain are not read by this network.
+    runSetUp(ModeSetUp{0.0f, kLengths, 1.0f, 200.0f, nullptr});
+}
+
+void ReverbEngine::setLateSizeLV426(float size)
+{
+    const float s = static_cast<float>(static_cast<double>(internalRate) *
+                                       (1.8 * static_cast<double>(size) + 0.1) / 48000.0);
+    float powers[kLengths];
+    powers[0] = 1.0f;
+    for (int k = 1; k < kLengths; ++k)
+        powers[k] = powers[k - 1] * kLengthRatio;
+
+    float total = 0.0f;
+    for (int k = 0; k < kLengths; ++k)
+    {
+        const float ratio = powers[k] / powers[kLengths - 1];
+        float length = ratio * s * 15987.0f - 32.0f;
+        // A section reads its whole block before writing it, so a delay under one block would read
+        // ring positions not yet written: a ghost from a whole ring earlier. The plain delays write
+        // first and need only be non-negative.
+        length = std::max(length, k < kSectionLengths ? static_cast<float>(kBlock) : 0.0f);
+        lateLengths[k] = length;
+        lateFloors[k] = static_cast<int64_t>(std::floor(length));
+        total += length;
+    }
+    sizeTotal = total;
+
+    updateDecayMidLV426();
+    updateDecayBassLV426();
+    updateDecayHighLV426();
+    setEarlySizeLV426();
+}
+
+void ReverbEngine::setEarlySizeLV426() { setEarlySizeShared(); }
+
+void ReverbEngine::updateDecayMidLV426()
+{
+    for (int k = 0; k < kLengths; ++k)
+        midGains[k] = decayGain(lateLengths[k], decay, internalRate);
+    midNormalisation = network::normalisation(sizeTotal, decay, internalRate, kNormalisationFactor);
+}
+
+// The bass and high corrections act once per loop, so they cover the loop's whole length:
+// bassGains[j] and highRatios[j] hold the ratios of loop j.
+void ReverbEngine::updateDecayBassLV426()
+{
+    for (int j = 0; j < kLoops; ++j)
+    {
+        const float sum = loopLength(lateLengths, j);
+        const auto ratio = static_cast<float>(loopGain(sum, alternativeBassDecay, internalRate) /
+                                              loopGain(sum, decay, internalRate));
+        bassGains[j] = std::min(2.0f, ratio);
+    }
+}
+
+void ReverbEngine::updateDecayHighLV426()
+{
+    for (int j = 0; j < kLoops; ++j)
+    {
+        const float sum = loopLength(lateLengths, j);
+        highRatios[j] = static_cast<float>(loopGain(sum, highDecay, internalRate) /
+                                           loopGain(sum, decay, internalRate));
+    }
+}
+
+void ReverbEngine::lateNetworkLV426()
+{
+    // Upward-only triangles, 0 .. depth: a section never gets shorter than its length.
+    float offsets[kSectionLengths];
+    for (int k = 0; k < kSectionLengths; ++k)
+        offsets[k] = (lateModulators[k].advance(Modulator::Draw::Generator, Modulator::Shape::Folded) + 1.0f) *
+                     0.5f * lateModDepth;
+
+    auto* x = lineBuffer;
+    network::accumulate(x[0], branchB[0]);
+    network::accumulate(x[1], branchB[1]);
+    network::accumulate(x[2], branchA[0]);
+    network::accumulate(x[3], branchA[1]);
+
+    for (int m = 0; m < kSegments - 1; ++m)
+        for (int j = 0; j < kLoops; ++j)
+        {
+            const int k = 4 * m + j;
+            auto* section = m == 0 ? &allpassBlockLinear : &allpassBlockFirstOrder;
+            section(lines[kFirstLateLine + k], x[j], x[j], kBlock, lateLengths[k] + offsets[k], kAllpassCoefficient,
+                    midGains[k], 0.03125f);
+        }
+
+    float* lo = scratch[15];
+    for (int j = 0; j < kLoops; ++j)
+    {
+        highCrossover[j].process(x[j], lo, kBlock, highCrossoverCoefficient);
+        for (int n = 0; n < kBlock; ++n)
+            x[j][n] = lo[n] + (x[j][n] - lo[n]) * highRatios[j];
+        bassCrossover[j].process(x[j], lo, kBlock, bassCrossoverCoefficient);
+        for (int n = 0; n < kBlock; ++n)
+            x[j][n] = (x[j][n] - lo[n]) + lo[n] * bassGains[j];
+    }
+
+    network::scaleAccumulate(late[0], x[0], midNormalisation);
+    network::scaleAccumulate(late[1], x[1], midNormalisation);
+
+    for (int j = 0; j < kLoops; ++j)
+    {
+        const int k = kFirstDelaySegment + j;
+        ModulatedDelayLine& line = lines[kFirstLateLine + k];
+        line.write(x[j], kBlock);
+        line.readInteger(x[j], kBlock, lateFloors[k]);
+        network::scaleInPlace(x[j], midGains[k]);
+    }
+
+    // Each output loop passes through its partner loop before it returns.
+    std::swap_ranges(x[0], x[0] + kBlock, x[2]);
+    std::swap_ranges(x[1], x[1] + kBlock, x[3]);
+    network::rotate(rotators[16], x[0], x[1]);
+    network::rotate(rotators[17], x[2], x[3]);
+}
+
+void ReverbEngine::processLV426(const float* const* in, float* const* out, int numSamples, int)
+{
+    processFrame(in, out, numSamples, kLV426Frame);
+}
+
+} // namespace kestrune

@@ -1,0 +1,158 @@
+#include "ReverbEngine.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace kestrune
+{
+
+namespace
+{
+// Loop lengths at 48 kHz, late size 1: a geometric series, ratio 1.0586963.
+constexpr float kLengths[32] = {
+    2728.53687f, 2888.69189f, 3058.24731f, 3237.75513f, 3427.79956f, 3628.99878f, 3842.00757f, 4067.51929f,
+    4306.26758f, 4559.0293f,  4826.62793f, 5109.93311f, 5409.86719f, 5727.40625f, 6063.58398f, 6419.49414f,
+    6796.29443f, 7195.21191f, 7617.54443f, 8064.66602f, 8538.03223f, 9039.18359f, 9569.75f,    10131.459f,
+    10726.1377f, 11355.7227f, 12022.2617f, 12727.9238f, 13475.0059f, 14265.9395f, 15103.2969f, 15989.8047f};
+
+// Four consecutive samples of one line.
+typedef float Quad __attribute__((vector_size(16)));
+
+constexpr float kSigns[16] = {0.25f,  0.25f,  0.25f,  0.25f,  -0.25f, -0.25f, -0.25f, -0.25f,
+                              -0.25f, -0.25f, -0.25f, -0.25f, 0.25f,  0.25f,  0.25f,  0.25f};
+
+constexpr FrameConfig kConfig{1.0f, FrameConfig::Normalisation::TwoBand, FrameConfig::HighCut::Direct, 32,
+                              &ReverbEngine::lateNetworkLargeRoom};
+} // namespace
+
+void ReverbEngine::initLargeRoom()
+{
+    runSetUp(ModeSetUp{241920.0f, 32, 0.25f, 25.0f, kSigns});
+}
+
+void ReverbEngine::setLateSizeLargeRoom(float size)
+{
+    const auto s =
+        static_cast<float>(static_cast<double>(hostRate) * (static_cast<double>(size) * 0.9 + 0.1) / 48000.0);
+    sizeTotal = sizeConstant * s;
+    // The output re-enters the network one frame later, so each loop's delay is the table length.
+    for (int n = 0; n < 32; ++n)
+    {
+        lateLengths[n] = kLengths[n] * s - 64.0f;
+        lateFloors[n] = static_cast<int64_t>(std::floor(lateLengths[n]));
+    }
+    updateDecayMidLargeRoom();
+    updateDecayBassLargeRoom();
+    updateDecayHighLargeRoom();
+    setEarlySizeLargeRoom();
+}
+
+void ReverbEngine::setEarlySizeLargeRoom()
+{
+    setEarlySizeShared();
+}
+
+void ReverbEngine::updateDecayMidLargeRoom()
+{
+    computeMidGains(1.0f);
+}
+
+void ReverbEngine::updateDecayBassLargeRoom()
+{
+    computeBassGains(1.0f);
+}
+
+void ReverbEngine::updateDecayHighLargeRoom()
+{
+    computeHighRatios();
+}
+
+void ReverbEngine::lateNetworkLargeRoom()
+{
+    constexpr int B = kFrame;
+    float(*X)[kFrame] = lineBuffer;
+
+    float m[8];
+    for (int q = 0; q < 8; ++q)
+        m[q] = lateModulators[q].advance(Modulator::Draw::Rand, Modulator::Shape::Bouncing) * lateModDepth;
+
+    for (int q = 0; q < 8; ++q)
+    {
+        vec::add(X[4 * q], branchB[0], X[4 * q], B);
+        vec::add(X[4 * q + 1], branchB[1], X[4 * q + 1], B);
+        vec::add(X[4 * q + 2], branchA[0], X[4 * q + 2], B);
+        vec::add(X[4 * q + 3], branchA[1], X[4 * q + 3], B);
+    }
+    for (int n = 0; n < 32; ++n)
+        lines[kFirstLateLine + n].write(X[n], B);
+    constexpr auto kLinear = ModulatedDelayLine::Interpolation::Linear;
+    for (int q = 0; q < 8; ++q)
+    {
+        lines[kFirstLateLine + 4 * q].readRamped(X[4 * q], B, 0, lateLengths[4 * q] + m[q], 0.015625f,
+                                                 kLinear);
+        lines[kFirstLateLine + 4 * q + 1].readRamped(X[4 * q + 1], B, 0, lateLengths[4 * q + 1] - m[q],
+                                                     0.015625f, kLinear);
+        lines[kFirstLateLine + 4 * q + 2].readInteger(X[4 * q + 2], B, lateLengths[4 * q + 2]);
+        lines[kFirstLateLine + 4 * q + 3].readInteger(X[4 * q + 3], B, lateLengths[4 * q + 3]);
+    }
+
+    threeBandDecay(0, 32, B);
+
+    // Output taps, output gain, butterflies and pair rotations, four samples at a time in registers:
+    // per sample these are the vector steps' products and sums in the same order.
+    const float* S = signMatrix[0];
+    const float g = outputGain;
+    float rc[16], rs[16], rn[16];
+    for (int i = 0; i < 16; ++i)
+    {
+        rc[i] = rotators[16 + i].cosine;
+        rs[i] = rotators[16 + i].sine;
+        rn[i] = rotators[16 + i].negatedSine;
+    }
+    for (int j = 0; j < B; j += 4)
+    {
+        Quad x[32];
+        for (int n = 0; n < 32; ++n)
+            std::memcpy(&x[n], X[n] + j, sizeof(Quad));
+        Quad l, r;
+        std::memcpy(&l, late[0] + j, sizeof(Quad));
+        std::memcpy(&r, late[1] + j, sizeof(Quad));
+        for (int i = 0; i < 16; ++i)
+        {
+            l = x[2 * i] * S[i] + l;
+            r = x[2 * i + 1] * S[i] + r;
+        }
+        std::memcpy(late[0] + j, &l, sizeof(Quad));
+        std::memcpy(late[1] + j, &r, sizeof(Quad));
+
+        // Four butterfly stages grow the norm by 4; the output gain brings it back.
+        for (auto& v : x)
+            v = v * g;
+        for (int stride : {16, 8, 4, 2})
+            for (int base = 0; base < 32; base += 2 * stride)
+                for (int k = 0; k < stride; ++k)
+                {
+                    const Quad a = x[base + k];
+                    const Quad b = x[base + k + stride];
+                    x[base + k] = a + b;
+                    x[base + k + stride] = b - a;
+                }
+        for (int i = 0; i < 16; ++i)
+        {
+            const Quad a = x[2 * i];
+            const Quad b = x[2 * i + 1];
+            x[2 * i] = b * rn[i] + a * rc[i];
+            x[2 * i + 1] = b * rc[i] + a * rs[i];
+        }
+        for (int n = 0; n < 32; ++n)
+            std::memcpy(X[n] + j, &x[n], sizeof(Quad));
+    }
+}
+
+void ReverbEngine::processLargeRoom(const float* const* in, float* const* out, int numSamples,
+                                    int numChannels)
+{
+    processFrame(in, out, numSamples, kConfig);
+}
+
+} // namespace kestrune

@@ -134,12 +134,18 @@ struct SmoothedBiquad
     void processSmoothed(float* x, int n)
     {
         float c[5];
-        for (int i = 0; i < 5; ++i)
-            c[i] = smoothed[i].smooth(target[i], smoothingCoefficient);
+        nextSmoothedCoefficients(c);
         run(x, n, c);
     }
 
-private:
+    // The coefficients processSmoothed uses for its block (the smoothers take their step).
+    void nextSmoothedCoefficients(float c[5])
+    {
+        for (int i = 0; i < 5; ++i)
+            c[i] = smoothed[i].smooth(target[i], smoothingCoefficient);
+    }
+
+    // One block on the given coefficients (a1, a2, b0, b1, b2).
     void run(float* x, int n, const float* c)
     {
         const float a1 = c[0], a2 = c[1], b0 = c[2], b1 = c[3], b2 = c[4];

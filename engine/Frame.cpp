@@ -1,4 +1,6 @@
 #include "ReverbEngine.h"
+#include "Dispatch.h"
+#include "StereoFilters.h"
 
 #include <algorithm>
 #include <cmath>
@@ -96,7 +98,7 @@ void ReverbEngine::runSetUp(const ModeSetUp& setUp)
         }
 }
 
-void ReverbEngine::threeBandDecay(int first, int count, int n)
+KESTRUNE_DISPATCH void ReverbEngine::threeBandDecay(int first, int count, int n)
 {
     const float cb = bassCrossoverCoefficient, keepB = 1.0f - cb;
     const float ch = highCrossoverCoefficient, keepH = 1.0f - ch;
@@ -108,28 +110,28 @@ void ReverbEngine::threeBandDecay(int first, int count, int n)
     {
         constexpr int kMaxGroups = 8;
         const int groups = std::min(count / 4, kMaxGroups);
-        __m128 sb[kMaxGroups], sh[kMaxGroups];
+        const __m128 vcb = _mm_set1_ps(cb), vkeepB = _mm_set1_ps(keepB);
+        const __m128 vch = _mm_set1_ps(ch), vkeepH = _mm_set1_ps(keepH);
+        // Group by group, so that the states and gains stay in registers across the block.
         for (int g = 0; g < groups; ++g)
         {
             const int l = first + 4 * g;
-            sb[g] = _mm_setr_ps(bassCrossover[l].state, bassCrossover[l + 1].state,
-                                bassCrossover[l + 2].state, bassCrossover[l + 3].state);
-            sh[g] = _mm_setr_ps(highCrossover[l].state, highCrossover[l + 1].state,
-                                highCrossover[l + 2].state, highCrossover[l + 3].state);
-        }
-        const __m128 vcb = _mm_set1_ps(cb), vkeepB = _mm_set1_ps(keepB);
-        const __m128 vch = _mm_set1_ps(ch), vkeepH = _mm_set1_ps(keepH);
-        for (int j = 0; j < n; j += 4)
-            for (int g = 0; g < groups; ++g)
+            __m128 b = _mm_setr_ps(bassCrossover[l].state, bassCrossover[l + 1].state, bassCrossover[l + 2].state,
+                                   bassCrossover[l + 3].state);
+            __m128 h = _mm_setr_ps(highCrossover[l].state, highCrossover[l + 1].state, highCrossover[l + 2].state,
+                                   highCrossover[l + 3].state);
+            const __m128 mid = _mm_loadu_ps(midGains + l);
+            const __m128 bass = _mm_loadu_ps(bassGains + l);
+            const __m128 ratio = _mm_loadu_ps(highRatios + l);
+            float* x0 = lineBuffer[l];
+            float* x1 = lineBuffer[l + 1];
+            float* x2 = lineBuffer[l + 2];
+            float* x3 = lineBuffer[l + 3];
+            for (int j = 0; j < n; j += 4)
             {
-                const int l = first + 4 * g;
-                const __m128 mid = _mm_loadu_ps(midGains + l);
-                const __m128 bass = _mm_loadu_ps(bassGains + l);
-                const __m128 ratio = _mm_loadu_ps(highRatios + l);
-                __m128 t0 = _mm_loadu_ps(lineBuffer[l] + j), t1 = _mm_loadu_ps(lineBuffer[l + 1] + j);
-                __m128 t2 = _mm_loadu_ps(lineBuffer[l + 2] + j), t3 = _mm_loadu_ps(lineBuffer[l + 3] + j);
+                __m128 t0 = _mm_loadu_ps(x0 + j), t1 = _mm_loadu_ps(x1 + j);
+                __m128 t2 = _mm_loadu_ps(x2 + j), t3 = _mm_loadu_ps(x3 + j);
                 _MM_TRANSPOSE4_PS(t0, t1, t2, t3); // t_k: sample j + k of the four lines
-                __m128 b = sb[g], h = sh[g];
                 for (__m128* t : {&t0, &t1, &t2, &t3})
                 {
                     const __m128 in = *t;
@@ -138,23 +140,19 @@ void ReverbEngine::threeBandDecay(int first, int count, int n)
                     h = _mm_add_ps(_mm_mul_ps(h, vkeepH), _mm_mul_ps(vch, y));
                     *t = _mm_add_ps(_mm_mul_ps(_mm_sub_ps(y, h), ratio), h);
                 }
-                sb[g] = b;
-                sh[g] = h;
                 _MM_TRANSPOSE4_PS(t0, t1, t2, t3);
-                _mm_storeu_ps(lineBuffer[l] + j, t0);
-                _mm_storeu_ps(lineBuffer[l + 1] + j, t1);
-                _mm_storeu_ps(lineBuffer[l + 2] + j, t2);
-                _mm_storeu_ps(lineBuffer[l + 3] + j, t3);
+                _mm_storeu_ps(x0 + j, t0);
+                _mm_storeu_ps(x1 + j, t1);
+                _mm_storeu_ps(x2 + j, t2);
+                _mm_storeu_ps(x3 + j, t3);
             }
-        for (int g = 0; g < groups; ++g)
-        {
-            alignas(16) float b[4], h[4];
-            _mm_store_ps(b, sb[g]);
-            _mm_store_ps(h, sh[g]);
+            alignas(16) float bs[4], hs[4];
+            _mm_store_ps(bs, b);
+            _mm_store_ps(hs, h);
             for (int i = 0; i < 4; ++i)
             {
-                bassCrossover[first + 4 * g + i].state = b[i];
-                highCrossover[first + 4 * g + i].state = h[i];
+                bassCrossover[l + i].state = bs[i];
+                highCrossover[l + i].state = hs[i];
             }
         }
         done = 4 * groups;
@@ -179,7 +177,87 @@ void ReverbEngine::threeBandDecay(int first, int count, int n)
     }
 }
 
-void ReverbEngine::processFrame(const float* const* in, float* const* out, int numSamples,
+namespace
+{
+#ifdef KESTRUNE_SSE
+inline __m128 reversed(__m128 x)
+{
+    return _mm_shuffle_ps(x, x, _MM_SHUFFLE(0, 1, 2, 3));
+}
+
+// A rotator's coefficients, each in all four lanes.
+struct QuadRotator
+{
+    __m128 cosine, sine, negatedSine;
+    void load(const Rotator& r)
+    {
+        cosine = _mm_set1_ps(r.cosine);
+        sine = _mm_set1_ps(r.sine);
+        negatedSine = _mm_set1_ps(r.negatedSine);
+    }
+};
+
+// a' = cos a - sin b, b' = sin a + cos b with Rotator::rotate's products and sums.
+inline void rotateQuad(const QuadRotator& r, __m128& a, __m128& b)
+{
+    const __m128 x = a, y = b;
+    a = _mm_add_ps(_mm_mul_ps(y, r.negatedSine), _mm_mul_ps(x, r.cosine));
+    b = _mm_add_ps(_mm_mul_ps(y, r.cosine), _mm_mul_ps(x, r.sine));
+}
+#endif
+
+KESTRUNE_INLINE bool earlyDiffusionFused(ReverbEngine& e, int B)
+{
+#ifdef KESTRUNE_SSE
+    // All seven stages four samples at a time: a stage's line is written before it is read, sample
+    // by sample, so for any delay inside the ring this is the stage-by-stage block order.
+    float* writeAt[14];
+    const float* readAt[14];
+    for (int s = 0; s < 7; ++s)
+        for (int ch = 0; ch < 2; ++ch)
+        {
+            ModulatedDelayLine& line = e.lines[ReverbEngine::kFirstEarlyLine + 8 * ch + s];
+            const int64_t delay = e.earlyFloors[s + 8 * ch];
+            if (!line.writeThenReadStaysInside(delay, B))
+                return false;
+            // A quad covers positions w - j - 3 .. w - j, stored in reverse.
+            writeAt[2 * s + ch] = line.ring() + line.writeIndex() - 3;
+            readAt[2 * s + ch] = line.ring() + line.readStart(delay) - 3;
+        }
+    QuadRotator diffusion[14], cross[7];
+    for (int s = 0; s < 7; ++s)
+    {
+        diffusion[2 * s].load(e.rotators[32 + 2 * s]);
+        diffusion[2 * s + 1].load(e.rotators[33 + 2 * s]);
+        cross[s].load(e.rotators[s]);
+    }
+    for (int j = 0; j < B; j += 4)
+    {
+        __m128 aL = _mm_load_ps(e.branchA[0] + j), aR = _mm_load_ps(e.branchA[1] + j);
+        __m128 bL = _mm_load_ps(e.branchB[0] + j), bR = _mm_load_ps(e.branchB[1] + j);
+        for (int s = 0; s < 7; ++s)
+        {
+            _mm_storeu_ps(writeAt[2 * s] - j, reversed(aL));
+            aL = reversed(_mm_loadu_ps(readAt[2 * s] - j));
+            rotateQuad(diffusion[2 * s], aL, bL);
+            _mm_storeu_ps(writeAt[2 * s + 1] - j, reversed(aR));
+            aR = reversed(_mm_loadu_ps(readAt[2 * s + 1] - j));
+            rotateQuad(diffusion[2 * s + 1], aR, bR);
+            rotateQuad(cross[s], aL, aR);
+        }
+        _mm_store_ps(e.branchA[0] + j, aL);
+        _mm_store_ps(e.branchA[1] + j, aR);
+        _mm_store_ps(e.branchB[0] + j, bL);
+        _mm_store_ps(e.branchB[1] + j, bR);
+    }
+    return true;
+#else
+    return false;
+#endif
+}
+} // namespace
+
+KESTRUNE_DISPATCH void ReverbEngine::processFrame(const float* const* in, float* const* out, int numSamples,
                                 const FrameConfig& config)
 {
     if (numSamples < 1)
@@ -190,19 +268,48 @@ void ReverbEngine::processFrame(const float* const* in, float* const* out, int n
     float* outL = out[0];
     float* outR = out[1];
     int p = framePosition;
-    for (int i = 0; i < numSamples; ++i)
+    int i = 0;
+    while (i < numSamples)
     {
-        const float wet = wetSmoother.smooth(wetTarget, c);
-        const float dry = drySmoother.smooth(dryTarget, c);
-        // Both inputs are read before the outputs are written: in and out may be the same arrays.
-        const float l = inL[i];
-        const float r = inR[i];
-        outL[i] = l * dry + frame[0][p] * wet;
-        outR[i] = r * dry + frame[1][p] * wet;
-        // A NaN or infinity would stay in the feedback network for good: the wet path hears silence.
-        frame[0][p] = std::isfinite(l) ? l : 0.0f;
-        frame[1][p] = std::isfinite(r) ? r : 0.0f;
-        if (++p == kFrame)
+        // Up to the end of the frame: the smoothers' recursion first, then the mix four samples at a
+        // time with the per-sample products and sums.
+        const int count = std::min(numSamples - i, kFrame - p);
+        float wet[kFrame], dry[kFrame];
+        for (int k = 0; k < count; ++k)
+        {
+            wet[k] = wetSmoother.smooth(wetTarget, c);
+            dry[k] = drySmoother.smooth(dryTarget, c);
+        }
+        float* frameL = frame[0] + p;
+        float* frameR = frame[1] + p;
+        int k = 0;
+#ifdef KESTRUNE_SSE
+        for (; k + 4 <= count; k += 4)
+        {
+            // Both inputs are read before the outputs are written: in and out may be the same arrays.
+            const __m128 l = _mm_loadu_ps(inL + i + k), r = _mm_loadu_ps(inR + i + k);
+            const __m128 w = _mm_loadu_ps(wet + k), d = _mm_loadu_ps(dry + k);
+            _mm_storeu_ps(outL + i + k, _mm_add_ps(_mm_mul_ps(l, d), _mm_mul_ps(_mm_loadu_ps(frameL + k), w)));
+            _mm_storeu_ps(outR + i + k, _mm_add_ps(_mm_mul_ps(r, d), _mm_mul_ps(_mm_loadu_ps(frameR + k), w)));
+            // x - x is 0 exactly for finite x and NaN for infinities and NaN.
+            const __m128 zero = _mm_setzero_ps();
+            _mm_storeu_ps(frameL + k, _mm_and_ps(_mm_cmpeq_ps(_mm_sub_ps(l, l), zero), l));
+            _mm_storeu_ps(frameR + k, _mm_and_ps(_mm_cmpeq_ps(_mm_sub_ps(r, r), zero), r));
+        }
+#endif
+        for (; k < count; ++k)
+        {
+            const float l = inL[i + k];
+            const float r = inR[i + k];
+            outL[i + k] = l * dry[k] + frameL[k] * wet[k];
+            outR[i + k] = r * dry[k] + frameR[k] * wet[k];
+            // A NaN or infinity would stay in the feedback network for good: the wet path hears silence.
+            frameL[k] = std::isfinite(l) ? l : 0.0f;
+            frameR[k] = std::isfinite(r) ? r : 0.0f;
+        }
+        i += count;
+        p += count;
+        if (p == kFrame)
         {
             p = 0;
             framePosition = 0;
@@ -212,7 +319,7 @@ void ReverbEngine::processFrame(const float* const* in, float* const* out, int n
     framePosition = p;
 }
 
-void ReverbEngine::runFrame(const FrameConfig& config)
+KESTRUNE_DISPATCH void ReverbEngine::runFrame(const FrameConfig& config)
 {
     const int B = static_cast<int>(blockLength);
     const bool halfRate = B != kFrame;
@@ -238,7 +345,6 @@ void ReverbEngine::runFrame(const FrameConfig& config)
                 copy[ch][j] = frame[ch][j] + 1e-20f;
                 copy[ch][j + 1] = frame[ch][j + 1];
             }
-            toneIn[ch].process(copy[ch], kFrame);
         }
         else
         {
@@ -246,11 +352,15 @@ void ReverbEngine::runFrame(const FrameConfig& config)
             for (int j = 0; j < kFrame; ++j)
                 copy[ch][j] = frame[ch][j] + delta;
             denormal[ch].value = -delta;
-            decimators[ch].decimate(copy[ch], scratch[ch], B);
-            vec::copy(scratch[ch], copy[ch], B);
-            toneIn[ch].process(copy[ch], B);
         }
     }
+    if (halfRate)
+    {
+        decimateStereo(decimators[0], decimators[1], copy[0], copy[1], scratch[0], scratch[1], B);
+        vec::copy(scratch[0], copy[0], B);
+        vec::copy(scratch[1], copy[1], B);
+    }
+    stereo::firstOrder(toneIn[0], toneIn[1], copy[0], copy[1], B);
 
     // 5. Clear the outputs of the early and late sections.
     for (int ch = 0; ch < 2; ++ch)
@@ -263,11 +373,11 @@ void ReverbEngine::runFrame(const FrameConfig& config)
     const float P = predelayLength;
     lines[0].write(copy[0], B);
     lines[1].write(copy[1], B);
-    constexpr auto kAllpass = ModulatedDelayLine::Interpolation::FirstOrderAllpass;
-    lines[0].readRamped(branchA[0], B, 0, P + u[0], rampFactor, kAllpass);
-    lines[0].readRamped(branchB[0], B, 1, P + earlyLengths[7] + v[0], rampFactor, kAllpass);
-    lines[1].readRamped(branchA[1], B, 0, P + u[1], rampFactor, kAllpass);
-    lines[1].readRamped(branchB[1], B, 1, P + earlyLengths[15] + v[1], rampFactor, kAllpass);
+    const AllpassTap taps[4] = {{&lines[0], 0, P + u[0], branchA[0]},
+                                {&lines[0], 1, P + earlyLengths[7] + v[0], branchB[0]},
+                                {&lines[1], 0, P + u[1], branchA[1]},
+                                {&lines[1], 1, P + earlyLengths[15] + v[1], branchB[1]}};
+    readRampedAllpassGroup(taps, 4, B, rampFactor);
     rotators[46].rotate(branchA[0], branchB[0], B);
     rotators[47].rotate(branchA[1], branchB[1], B);
     for (int ch = 0; ch < 2; ++ch)
@@ -277,17 +387,18 @@ void ReverbEngine::runFrame(const FrameConfig& config)
     }
 
     // 10. Seven early diffusion stages, then the cross between channels.
-    for (int s = 0; s < 7; ++s)
-    {
-        for (int ch = 0; ch < 2; ++ch)
+    if (!earlyDiffusionFused(*this, B))
+        for (int s = 0; s < 7; ++s)
         {
-            ModulatedDelayLine& line = lines[kFirstEarlyLine + 8 * ch + s];
-            line.write(branchA[ch], B);
-            line.readInteger(branchA[ch], B, earlyFloors[s + 8 * ch]);
-            rotators[32 + ch + 2 * s].rotate(branchA[ch], branchB[ch], B);
+            for (int ch = 0; ch < 2; ++ch)
+            {
+                ModulatedDelayLine& line = lines[kFirstEarlyLine + 8 * ch + s];
+                line.write(branchA[ch], B);
+                line.readInteger(branchA[ch], B, earlyFloors[s + 8 * ch]);
+                rotators[32 + ch + 2 * s].rotate(branchA[ch], branchB[ch], B);
+            }
+            rotators[s].rotate(branchA[0], branchA[1], B);
         }
-        rotators[s].rotate(branchA[0], branchA[1], B);
-    }
 
     // 11-12. Early output and the early-send blend into the late inputs.
     for (int ch = 0; ch < 2; ++ch)
@@ -302,18 +413,17 @@ void ReverbEngine::runFrame(const FrameConfig& config)
         (this->*config.lateNetwork)();
 
     // 14-15. Late-output normalisation and the early/late mix.
+    float lo[2][kFrame];
+    if (config.normalisation == FrameConfig::Normalisation::TwoBand)
+        stereo::onePole(auxiliary[0], auxiliary[1], late[0], late[1], lo[0], lo[1], B, bassCrossoverCoefficient);
     for (int ch = 0; ch < 2; ++ch)
     {
         switch (config.normalisation)
         {
         case FrameConfig::Normalisation::TwoBand:
-        {
-            float lo[kFrame];
-            auxiliary[ch].process(late[ch], lo, B, bassCrossoverCoefficient);
             for (int j = 0; j < B; ++j)
-                late[ch][j] = (late[ch][j] - lo[j]) * midNormalisation + lo[j] * bassNormalisation;
+                late[ch][j] = (late[ch][j] - lo[ch][j]) * midNormalisation + lo[ch][j] * bassNormalisation;
             break;
-        }
         case FrameConfig::Normalisation::Single:
             vec::scale(late[ch], midNormalisation, late[ch], B);
             break;
@@ -324,28 +434,30 @@ void ReverbEngine::runFrame(const FrameConfig& config)
     }
 
     // 16. Output filters; the half-rate modes return to the host rate first.
-    for (int ch = 0; ch < 2; ++ch)
+    if (halfRate)
     {
-        if (halfRate)
-        {
-            toneOut[ch].process(frame[ch], B);
-            upsample(interpolators[ch], frame[ch], frame[ch], kFrame, static_cast<uint32_t>(B));
-        }
-        switch (config.highCut)
-        {
-        case FrameConfig::HighCut::Direct:
-            highCut[ch].processDirect(frame[ch], kFrame);
-            break;
-        case FrameConfig::HighCut::Smoothed:
-            highCut[ch].processSmoothed(frame[ch], kFrame);
-            break;
-        case FrameConfig::HighCut::Shelf:
-            highCutShelf[ch].process(frame[ch], kFrame);
-            break;
-        }
-        if (!halfRate)
-            toneOut[ch].process(frame[ch], kFrame);
+        stereo::firstOrder(toneOut[0], toneOut[1], frame[0], frame[1], B);
+        upsampleStereo(interpolators[0], interpolators[1], frame[0], frame[1], B);
     }
+    switch (config.highCut)
+    {
+    case FrameConfig::HighCut::Direct:
+        stereo::biquad(highCut[0], highCut[1], frame[0], frame[1], kFrame, highCut[0].target, highCut[1].target);
+        break;
+    case FrameConfig::HighCut::Smoothed:
+    {
+        float c[2][5];
+        highCut[0].nextSmoothedCoefficients(c[0]);
+        highCut[1].nextSmoothedCoefficients(c[1]);
+        stereo::biquad(highCut[0], highCut[1], frame[0], frame[1], kFrame, c[0], c[1]);
+        break;
+    }
+    case FrameConfig::HighCut::Shelf:
+        stereo::firstOrder(highCutShelf[0], highCutShelf[1], frame[0], frame[1], kFrame);
+        break;
+    }
+    if (!halfRate)
+        stereo::firstOrder(toneOut[0], toneOut[1], frame[0], frame[1], kFrame);
 
     // 17. Ring advance of every line the frame and the network wrote.
     for (int i = 0; i < 2 + 16; ++i)

@@ -1,6 +1,12 @@
 #include "HalfbandFilter.h"
+#include "Dispatch.h"
 
 #include "Vector.h"
+
+#if defined(__SSE2__)
+#include <xmmintrin.h>
+#define KESTRUNE_SSE 1
+#endif
 
 namespace kestrune
 {
@@ -134,6 +140,125 @@ void upsample(HalfbandFilter& f, const float* in, float* out, uint32_t outputLen
     for (int j = 1; j < m; ++j)
         out[j] = f.stuffedA[j] + f.stuffedB[j - 1];
     f.delayState = f.stuffedB[m - 1];
+}
+
+#ifdef KESTRUNE_SSE
+namespace
+{
+// The four branches of two filters as the lanes of one vector (left A, left B, right A, right B): every
+// lane runs the scalar section's operations in its order, so each lane's result is the scalar one.
+struct StereoBranches
+{
+    __m128 a[4], delta[4], s[4];
+
+    StereoBranches(const HalfbandFilter& l, const HalfbandFilter& r)
+    {
+        for (int i = 0; i < 4; ++i)
+        {
+            a[i] = _mm_setr_ps(l.branchA[i].a, l.branchB[i].a, r.branchA[i].a, r.branchB[i].a);
+            delta[i] = _mm_setr_ps(l.branchA[i].delta, l.branchB[i].delta, r.branchA[i].delta, r.branchB[i].delta);
+            s[i] = _mm_setr_ps(l.branchA[i].s, l.branchB[i].s, r.branchA[i].s, r.branchB[i].s);
+        }
+    }
+
+    __m128 run(__m128 x)
+    {
+        for (int i = 0; i < 4; ++i)
+        {
+            const __m128 u = _mm_sub_ps(_mm_add_ps(x, delta[i]), _mm_mul_ps(a[i], s[i]));
+            x = _mm_add_ps(_mm_mul_ps(a[i], u), s[i]);
+            s[i] = u;
+        }
+        return x;
+    }
+
+    void store(HalfbandFilter& l, HalfbandFilter& r) const
+    {
+        for (int i = 0; i < 4; ++i)
+        {
+            alignas(16) float v[4];
+            _mm_store_ps(v, s[i]);
+            l.branchA[i].s = v[0];
+            l.branchB[i].s = v[1];
+            r.branchA[i].s = v[2];
+            r.branchB[i].s = v[3];
+            l.branchA[i].delta = -l.branchA[i].delta;
+            l.branchB[i].delta = -l.branchB[i].delta;
+            r.branchA[i].delta = -r.branchA[i].delta;
+            r.branchB[i].delta = -r.branchB[i].delta;
+        }
+    }
+};
+
+bool stereoPossible(const HalfbandFilter& l, const HalfbandFilter& r, int n)
+{
+    return l.sectionCount == 4 && r.sectionCount == 4 && n >= 1 && n <= HalfbandFilter::kMaxBlock / 2;
+}
+} // namespace
+#endif
+
+KESTRUNE_DISPATCH void decimateStereo(HalfbandFilter& l, HalfbandFilter& r, const float* inL, const float* inR, float* outL,
+                    float* outR, int n)
+{
+#ifdef KESTRUNE_SSE
+    if (stereoPossible(l, r, n))
+    {
+        StereoBranches b(l, r);
+        const __m128 half = _mm_set1_ps(0.5f);
+        float previousL = l.delayState, previousR = r.delayState;
+        for (int k = 0; k < n; ++k)
+        {
+            const __m128 y = b.run(_mm_setr_ps(inL[2 * k], previousL, inR[2 * k], previousR));
+            previousL = inL[2 * k + 1];
+            previousR = inR[2 * k + 1];
+            // Lanes 0 and 2: branch A + branch B of each channel, then the half.
+            const __m128 sum = _mm_mul_ps(_mm_add_ps(y, _mm_shuffle_ps(y, y, _MM_SHUFFLE(2, 3, 0, 1))), half);
+            outL[k] = _mm_cvtss_f32(sum);
+            outR[k] = _mm_cvtss_f32(_mm_movehl_ps(sum, sum));
+        }
+        l.delayState = previousL;
+        r.delayState = previousR;
+        b.store(l, r);
+        return;
+    }
+#endif
+    l.decimate(inL, outL, n);
+    r.decimate(inR, outR, n);
+}
+
+KESTRUNE_DISPATCH void upsampleStereo(HalfbandFilter& l, HalfbandFilter& r, float* xL, float* xR, int n)
+{
+#ifdef KESTRUNE_SSE
+    if (stereoPossible(l, r, n))
+    {
+        StereoBranches b(l, r);
+        alignas(16) float y[HalfbandFilter::kMaxBlock / 2][4];
+        for (int k = 0; k < n; ++k)
+        {
+            const __m128 x = _mm_setr_ps(xL[k], xL[k], xR[k], xR[k]);
+            _mm_store_ps(y[k], b.run(x));
+        }
+        b.store(l, r);
+        // Even outputs: branch A plus the stuffed zero of B's delayed odd slot; odd outputs: B plus the
+        // stuffed zero of A. The additions stay: they turn -0 into +0 as the stuffed sums do.
+        xL[0] = y[0][0] + l.delayState;
+        xR[0] = y[0][2] + r.delayState;
+        xL[1] = 0.0f + y[0][1];
+        xR[1] = 0.0f + y[0][3];
+        for (int k = 1; k < n; ++k)
+        {
+            xL[2 * k] = y[k][0] + 0.0f;
+            xL[2 * k + 1] = 0.0f + y[k][1];
+            xR[2 * k] = y[k][2] + 0.0f;
+            xR[2 * k + 1] = 0.0f + y[k][3];
+        }
+        l.delayState = 0.0f;
+        r.delayState = 0.0f;
+        return;
+    }
+#endif
+    upsample(l, xL, xL, static_cast<uint32_t>(2 * n), static_cast<uint32_t>(n));
+    upsample(r, xR, xR, static_cast<uint32_t>(2 * n), static_cast<uint32_t>(n));
 }
 
 } // namespace kestrune

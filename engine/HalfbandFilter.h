@@ -37,6 +37,12 @@ struct HalfbandFilter
     static void runBranch(Section* sections, int count, float* x, int n);
 };
 
+// Two channels' filters at once (left and right of a frame); the same results as decimate and upsample
+// on each. upsampleStereo works in place: n samples in, 2n out.
+void decimateStereo(HalfbandFilter& left, HalfbandFilter& right, const float* inL, const float* inR, float* outL,
+                    float* outR, int n);
+void upsampleStereo(HalfbandFilter& left, HalfbandFilter& right, float* xL, float* xR, int n);
+
 // 2x interpolation of inputLength samples into outputLength = 2 * inputLength; in may equal out.
 void upsample(HalfbandFilter& filter, const float* in, float* out, uint32_t outputLength = 64,
               uint32_t inputLength = 32);

@@ -1,4 +1,5 @@
 #include "ModulatedDelayLine.h"
+#include "Dispatch.h"
 
 #include "Vector.h"
 
@@ -6,11 +7,18 @@
 #include <cmath>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#define KESTRUNE_SSE 1
+#endif
+
 namespace kestrune
 {
 
 namespace
 {
+constexpr float kTableCap = 0.99f;
+
 struct AllpassTable
 {
     float values[256];
@@ -19,7 +27,7 @@ struct AllpassTable
         for (int i = 0; i < 256; ++i)
         {
             const float x = static_cast<float>(i) * 0.00390625f;
-            values[i] = std::min((1.0f - x) / (1.0f + x), 0.99f);
+            values[i] = std::min((1.0f - x) / (1.0f + x), kTableCap);
         }
     }
 };
@@ -100,96 +108,340 @@ void ModulatedDelayLine::clear()
     for (auto& s : slots_)
         s.state = 0.0f;
     vec::clear(output_, kMaxBlock);
-    vec::clear(first_, kMaxBlock);
-    vec::clear(second_, kMaxBlock);
 }
 
-void ModulatedDelayLine::readRamped(float* y, int n, int slotIndex, float target, float rampFactor,
+namespace
+{
+using Interpolation = ModulatedDelayLine::Interpolation;
+
+// The ramp is start + inc * (j + 1): the last sample reads at target. Written per sample rather than
+// accumulated so the loop carries no dependency from one sample to the next.
+inline float rampDelay(float start, float inc, int j)
+{
+    const float d = start + inc * static_cast<float>(j + 1);
+    // A delay below zero would index before the table and read unwritten samples.
+    return d >= 0.0f ? std::min(d, kMaxDelay) : 0.0f;
+}
+
+// Integer part of every ramp sample, and its fraction (linear reads) or allpass coefficient.
+template <Interpolation I>
+inline void rampSample(float bounded, int j, int32_t* integer, float* fraction)
+{
+    const int32_t i = static_cast<int32_t>(bounded);
+    float f = bounded - static_cast<float>(i);
+    integer[j] = i;
+    if constexpr (I == Interpolation::FirstOrderAllpass)
+        fraction[j] = ModulatedDelayLine::allpassTable()[static_cast<int32_t>(f * 256.0f) & 255];
+    else
+    {
+        if constexpr (I == Interpolation::QuantisedLinear)
+            f = static_cast<float>(static_cast<int32_t>(f * 32.0f)) * 0.03125f;
+        fraction[j] = f;
+    }
+}
+
+template <Interpolation I>
+KESTRUNE_INLINE void ramp(float start, float inc, int n, int32_t* integer, float* fraction)
+{
+    int j = 0;
+#ifdef KESTRUNE_SSE
+    // Four samples at a time with the scalar path's roundings: the products and sums are the same IEEE
+    // operations, and cmpge/and reproduce the bound (NaN and negatives give 0).
+    const __m128 vStart = _mm_set1_ps(start), vInc = _mm_set1_ps(inc);
+    const __m128 vMax = _mm_set1_ps(kMaxDelay), zero = _mm_setzero_ps();
+    __m128i count = _mm_setr_epi32(1, 2, 3, 4);
+    const __m128i four = _mm_set1_epi32(4);
+    for (; j + 4 <= n; j += 4)
+    {
+        const __m128 d = _mm_add_ps(vStart, _mm_mul_ps(vInc, _mm_cvtepi32_ps(count)));
+        count = _mm_add_epi32(count, four);
+        const __m128 bounded = _mm_and_ps(_mm_cmpge_ps(d, zero), _mm_min_ps(d, vMax));
+        const __m128i i = _mm_cvttps_epi32(bounded);
+        const __m128 f = _mm_sub_ps(bounded, _mm_cvtepi32_ps(i));
+        _mm_store_si128(reinterpret_cast<__m128i*>(integer + j), i);
+        if constexpr (I == Interpolation::FirstOrderAllpass)
+        {
+            // The table entry computed in place, by the table's own formula: no per-sample lookup.
+            const __m128i k = _mm_and_si128(_mm_cvttps_epi32(_mm_mul_ps(f, _mm_set1_ps(256.0f))),
+                                            _mm_set1_epi32(255));
+            const __m128 x = _mm_mul_ps(_mm_cvtepi32_ps(k), _mm_set1_ps(0.00390625f));
+            const __m128 one = _mm_set1_ps(1.0f);
+            const __m128 c = _mm_div_ps(_mm_sub_ps(one, x), _mm_add_ps(one, x));
+            _mm_store_ps(fraction + j, _mm_min_ps(c, _mm_set1_ps(kTableCap)));
+        }
+        else if constexpr (I == Interpolation::QuantisedLinear)
+            _mm_store_ps(fraction + j, _mm_mul_ps(_mm_cvtepi32_ps(_mm_cvttps_epi32(_mm_mul_ps(f, _mm_set1_ps(32.0f)))),
+                                                  _mm_set1_ps(0.03125f)));
+        else
+            _mm_store_ps(fraction + j, f);
+    }
+#endif
+    for (; j < n; ++j)
+        rampSample<I>(rampDelay(start, inc, j), j, integer, fraction);
+}
+
+// The two taps of every ramp sample: first[j] at the integer delay, second[j] one sample further back.
+KESTRUNE_INLINE void gather(const float* __restrict ring, int64_t w, int64_t mask, const int32_t* integer, int n,
+                   float* __restrict first, float* __restrict second)
+{
+    // The integer parts rise or fall monotonically, so the first and last bound the positions read:
+    // relative to base, sample j reads base - j + (integer[j] - i0), and when none of these runs past
+    // either end of the ring the mask is not needed.
+    const int32_t i0 = integer[0], i1 = integer[n - 1];
+    const int64_t base = (w + i0) & mask;
+    const int32_t spread = i1 - i0;
+    if (spread == 0 && base - (n - 1) >= 0 && base + 1 <= mask)
+    {
+        const float* src = ring + base;
+        for (int j = 0; j < n; ++j)
+        {
+            first[j] = src[-j];
+            second[j] = src[1 - j];
+        }
+    }
+    else if (base - (n - 1) + std::min(spread, 0) >= 0 && base + std::max(spread, 0) + 1 <= mask)
+        for (int j = 0; j < n; ++j)
+        {
+            const int64_t p = base - j + (integer[j] - i0);
+            first[j] = ring[p];
+            second[j] = ring[p + 1];
+        }
+    else
+        for (int j = 0; j < n; ++j)
+        {
+            const int64_t p = static_cast<int64_t>(static_cast<int32_t>(w - j + integer[j])) & mask;
+            first[j] = ring[p];
+            second[j] = ring[(p + 1) & mask];
+        }
+}
+
+// N is the block length when it is a compile-time constant (64 or 32), 0 for any other n.
+template <int N, Interpolation I>
+KESTRUNE_INLINE void rampedRead(const float* __restrict ring, int64_t w, int64_t mask, float start, float inc,
+                float* __restrict y, int n, float& state)
+{
+    constexpr int kMax = ModulatedDelayLine::kMaxBlock;
+    if constexpr (N != 0)
+        n = N;
+#ifdef KESTRUNE_SSE
+    if constexpr (N != 0 && I != Interpolation::FirstOrderAllpass)
+    {
+        // The usual case: one integer delay over the whole block, so both taps are reversed runs of the
+        // ring and the ramp, the fraction and the interpolation go in one pass.
+        const int32_t i0 = static_cast<int32_t>(rampDelay(start, inc, 0));
+        const int64_t base = (w + i0) & mask;
+        if (i0 == static_cast<int32_t>(rampDelay(start, inc, N - 1)) && base - (N - 1) >= 0 && base + 1 <= mask)
+        {
+            const float* src = ring + base - 3;
+            const __m128 vStart = _mm_set1_ps(start), vInc = _mm_set1_ps(inc);
+            const __m128 vMax = _mm_set1_ps(kMaxDelay), zero = _mm_setzero_ps();
+            const __m128 vInteger = _mm_cvtepi32_ps(_mm_set1_epi32(i0));
+            __m128i count = _mm_setr_epi32(1, 2, 3, 4);
+            for (int j = 0; j < N; j += 4)
+            {
+                const __m128 d = _mm_add_ps(vStart, _mm_mul_ps(vInc, _mm_cvtepi32_ps(count)));
+                count = _mm_add_epi32(count, _mm_set1_epi32(4));
+                const __m128 bounded = _mm_and_ps(_mm_cmpge_ps(d, zero), _mm_min_ps(d, vMax));
+                __m128 f = _mm_sub_ps(bounded, vInteger);
+                if constexpr (I == Interpolation::QuantisedLinear)
+                    f = _mm_mul_ps(_mm_cvtepi32_ps(_mm_cvttps_epi32(_mm_mul_ps(f, _mm_set1_ps(32.0f)))),
+                                   _mm_set1_ps(0.03125f));
+                const __m128 a = _mm_loadu_ps(src - j), b = _mm_loadu_ps(src + 1 - j);
+                const __m128 first = _mm_shuffle_ps(a, a, _MM_SHUFFLE(0, 1, 2, 3));
+                const __m128 second = _mm_shuffle_ps(b, b, _MM_SHUFFLE(0, 1, 2, 3));
+                _mm_storeu_ps(y + j, _mm_add_ps(_mm_mul_ps(_mm_sub_ps(second, first), f), first));
+            }
+            return;
+        }
+    }
+#endif
+    alignas(16) int32_t integer[kMax];
+    alignas(16) float fraction[kMax];
+    ramp<I>(start, inc, n, integer, fraction);
+
+    alignas(16) float first[kMax];
+    alignas(16) float second[kMax];
+    gather(ring, w, mask, integer, n, first, second);
+    if constexpr (I == Interpolation::FirstOrderAllpass)
+    {
+        float s = state;
+        for (int j = 0; j < n; ++j)
+        {
+            s = fraction[j] * (first[j] - s) + second[j];
+            y[j] = s;
+        }
+        state = s;
+    }
+    else
+        for (int j = 0; j < n; ++j)
+            y[j] = (second[j] - first[j]) * fraction[j] + first[j];
+}
+
+template <ModulatedDelayLine::Interpolation I>
+KESTRUNE_INLINE void rampedReadAnyLength(const float* ring, int64_t w, int64_t mask, float start, float inc, float* y, int n,
+                         float& state)
+{
+    if (n == 64)
+        rampedRead<64, I>(ring, w, mask, start, inc, y, n, state);
+    else if (n == 32)
+        rampedRead<32, I>(ring, w, mask, start, inc, y, n, state);
+    else
+        rampedRead<0, I>(ring, w, mask, start, inc, y, n, state);
+}
+} // namespace
+
+KESTRUNE_DISPATCH void ModulatedDelayLine::readRamped(float* y, int n, int slotIndex, float target, float rampFactor,
                                     Interpolation interpolation)
 {
     TapSlot& s = slots_[slotIndex];
     const float start = s.previousDelay;
     const float inc = (target - start) * rampFactor;
-    const int64_t w = writeIndex_;
-    const int64_t mask = mask_;
-    const float* ring = ring_;
-
-    // The ramp is start + inc * (j + 1): the last sample reads at target. Written per sample rather than
-    // accumulated so the loop carries no dependency from one sample to the next.
-    for (int j = 0; j < n; ++j)
-    {
-        const float d = start + inc * static_cast<float>(j + 1);
-        // A delay below zero would index before the table and read unwritten samples.
-        const float bounded = d >= 0.0f ? std::min(d, kMaxDelay) : 0.0f;
-        integer_[j] = static_cast<int32_t>(bounded);
-        fraction_[j] = bounded - static_cast<float>(integer_[j]);
-    }
-    for (int j = 0; j < n; ++j)
-    {
-        const int64_t p = static_cast<int64_t>(static_cast<int32_t>(w - j + integer_[j])) & mask;
-        first_[j] = ring[p];
-        second_[j] = ring[(p + 1) & mask];
-    }
-
     switch (interpolation)
     {
-    case Interpolation::QuantisedLinear:
-        for (int j = 0; j < n; ++j)
-            fraction_[j] = static_cast<float>(static_cast<int32_t>(fraction_[j] * 32.0f)) * 0.03125f;
-        [[fallthrough]];
     case Interpolation::Linear:
-        for (int j = 0; j < n; ++j)
-            y[j] = (second_[j] - first_[j]) * fraction_[j] + first_[j];
+        rampedReadAnyLength<Interpolation::Linear>(ring_, writeIndex_, mask_, start, inc, y, n, s.state);
+        break;
+    case Interpolation::QuantisedLinear:
+        rampedReadAnyLength<Interpolation::QuantisedLinear>(ring_, writeIndex_, mask_, start, inc, y, n, s.state);
         break;
     case Interpolation::FirstOrderAllpass:
-    {
-        const float* table = allpassTable();
-        for (int j = 0; j < n; ++j)
-            tableIndex_[j] = static_cast<int32_t>(fraction_[j] * 256.0f) & 255;
-        float state = s.state;
-        for (int j = 0; j < n; ++j)
-        {
-            state = table[tableIndex_[j]] * (first_[j] - state) + second_[j];
-            y[j] = state;
-        }
-        s.state = state;
+        rampedReadAnyLength<Interpolation::FirstOrderAllpass>(ring_, writeIndex_, mask_, start, inc, y, n,
+                                                              s.state);
         break;
-    }
     }
     s.previousDelay = target;
 }
 
 namespace
 {
-void allpassBlock(ModulatedDelayLine& line, const float* in, float* out, int n, float newDelay, float g,
+// The section's arithmetic after its read d: y = loopGain*d - g*x, the line takes x + g*y, out = y.
+// One pass; in and out may be the same array.
+KESTRUNE_INLINE void sectionTail(ModulatedDelayLine& line, const float* d, const float* in, float* out, int n, float g,
+                 float loopGain)
+{
+    const float ng = -g;
+    const int64_t w = line.writeIndex();
+    float* ring = line.ring();
+    int j = 0;
+#ifdef KESTRUNE_SSE
+    if (w >= n - 1)
+    {
+        const __m128 vng = _mm_set1_ps(ng), vg = _mm_set1_ps(g), vLoop = _mm_set1_ps(loopGain);
+        float* dst = ring + w - 3;
+        for (; j + 4 <= n; j += 4)
+        {
+            const __m128 x = _mm_loadu_ps(in + j);
+            const __m128 y = _mm_add_ps(_mm_mul_ps(x, vng), _mm_mul_ps(_mm_loadu_ps(d + j), vLoop));
+            const __m128 v = _mm_add_ps(_mm_mul_ps(y, vg), x);
+            _mm_storeu_ps(dst - j, _mm_shuffle_ps(v, v, _MM_SHUFFLE(0, 1, 2, 3)));
+            _mm_storeu_ps(out + j, y);
+        }
+    }
+#endif
+    const int64_t mask = line.mask();
+    for (; j < n; ++j)
+    {
+        const float x = in[j];
+        const float y = x * ng + d[j] * loopGain;
+        ring[(w - j) & mask] = y * g + x;
+        out[j] = y;
+    }
+}
+
+KESTRUNE_INLINE void allpassBlock(ModulatedDelayLine& line, const float* in, float* out, int n, float newDelay, float g,
                   float loopGain, float rampFactor, ModulatedDelayLine::Interpolation interpolation)
 {
     float* d = line.output();
     line.readRamped(d, n, 0, newDelay, rampFactor, interpolation);
-    float y[ModulatedDelayLine::kMaxBlock];
-    float v[ModulatedDelayLine::kMaxBlock];
-    vec::scale(d, loopGain, y, n);
-    vec::scaleAdd(in, -g, y, y, n);
-    vec::scaleAdd(y, g, in, v, n);
-    line.write(v, n);
-    vec::copy(y, out, n);
+    sectionTail(line, d, in, out, n, g, loopGain);
 }
 } // namespace
 
-void allpassBlockLinear(ModulatedDelayLine& line, const float* in, float* out, int n, float newDelay, float g,
+KESTRUNE_DISPATCH void readRampedAllpassGroup(const AllpassTap* taps, int count, int n, float rampFactor)
+{
+#ifdef KESTRUNE_SSE
+    constexpr int kMax = ModulatedDelayLine::kMaxBlock;
+    if (count == 4 && n % 4 == 0 && n > 0 && n <= kMax)
+    {
+        alignas(16) float coefficient[4][kMax];
+        alignas(16) float first[4][kMax];
+        alignas(16) float second[4][kMax];
+        alignas(16) float state[4];
+        for (int t = 0; t < 4; ++t)
+        {
+            ModulatedDelayLine& line = *taps[t].line;
+            ModulatedDelayLine::TapSlot& slot = line.slot(taps[t].slot);
+            const float start = slot.previousDelay;
+            const float inc = (taps[t].target - start) * rampFactor;
+            alignas(16) int32_t integer[kMax];
+            ramp<Interpolation::FirstOrderAllpass>(start, inc, n, integer, coefficient[t]);
+            gather(line.ring(), line.writeIndex(), line.mask(), integer, n, first[t], second[t]);
+            state[t] = slot.state;
+        }
+        // Lane t runs tap t's recursion s = c*(a - s) + b, four samples per transposed step.
+        __m128 s = _mm_load_ps(state);
+        for (int j = 0; j < n; j += 4)
+        {
+            __m128 c0 = _mm_load_ps(coefficient[0] + j), c1 = _mm_load_ps(coefficient[1] + j);
+            __m128 c2 = _mm_load_ps(coefficient[2] + j), c3 = _mm_load_ps(coefficient[3] + j);
+            __m128 a0 = _mm_load_ps(first[0] + j), a1 = _mm_load_ps(first[1] + j);
+            __m128 a2 = _mm_load_ps(first[2] + j), a3 = _mm_load_ps(first[3] + j);
+            __m128 b0 = _mm_load_ps(second[0] + j), b1 = _mm_load_ps(second[1] + j);
+            __m128 b2 = _mm_load_ps(second[2] + j), b3 = _mm_load_ps(second[3] + j);
+            _MM_TRANSPOSE4_PS(c0, c1, c2, c3);
+            _MM_TRANSPOSE4_PS(a0, a1, a2, a3);
+            _MM_TRANSPOSE4_PS(b0, b1, b2, b3);
+            __m128 y0 = s = _mm_add_ps(_mm_mul_ps(c0, _mm_sub_ps(a0, s)), b0);
+            __m128 y1 = s = _mm_add_ps(_mm_mul_ps(c1, _mm_sub_ps(a1, s)), b1);
+            __m128 y2 = s = _mm_add_ps(_mm_mul_ps(c2, _mm_sub_ps(a2, s)), b2);
+            __m128 y3 = s = _mm_add_ps(_mm_mul_ps(c3, _mm_sub_ps(a3, s)), b3);
+            _MM_TRANSPOSE4_PS(y0, y1, y2, y3);
+            _mm_storeu_ps(taps[0].out + j, y0);
+            _mm_storeu_ps(taps[1].out + j, y1);
+            _mm_storeu_ps(taps[2].out + j, y2);
+            _mm_storeu_ps(taps[3].out + j, y3);
+        }
+        _mm_store_ps(state, s);
+        for (int t = 0; t < 4; ++t)
+        {
+            ModulatedDelayLine::TapSlot& slot = taps[t].line->slot(taps[t].slot);
+            slot.state = state[t];
+            slot.previousDelay = taps[t].target;
+        }
+        return;
+    }
+#endif
+    for (int t = 0; t < count; ++t)
+        taps[t].line->readRamped(taps[t].out, n, taps[t].slot, taps[t].target, rampFactor,
+                                 Interpolation::FirstOrderAllpass);
+}
+
+KESTRUNE_DISPATCH void allpassBlockFirstOrderGroup(ModulatedDelayLine* const* lines, const float* const* in, float* const* out,
+                                 int count, int n, const float* newDelay, float g, const float* loopGain,
+                                 float rampFactor)
+{
+    AllpassTap taps[4] = {};
+    for (int t = 0; t < count; ++t)
+        taps[t] = AllpassTap{lines[t], 0, newDelay[t], lines[t]->output()};
+    readRampedAllpassGroup(taps, count, n, rampFactor);
+    for (int t = 0; t < count; ++t)
+        sectionTail(*lines[t], lines[t]->output(), in[t], out[t], n, g, loopGain[t]);
+}
+
+KESTRUNE_DISPATCH void allpassBlockLinear(ModulatedDelayLine& line, const float* in, float* out, int n, float newDelay, float g,
                         float loopGain, float rampFactor)
 {
     allpassBlock(line, in, out, n, newDelay, g, loopGain, rampFactor, ModulatedDelayLine::Interpolation::Linear);
 }
 
-void allpassBlockFirstOrder(ModulatedDelayLine& line, const float* in, float* out, int n, float newDelay, float g,
+KESTRUNE_DISPATCH void allpassBlockFirstOrder(ModulatedDelayLine& line, const float* in, float* out, int n, float newDelay, float g,
                             float loopGain, float rampFactor)
 {
     allpassBlock(line, in, out, n, newDelay, g, loopGain, rampFactor,
                  ModulatedDelayLine::Interpolation::FirstOrderAllpass);
 }
 
-void allpassBlockQuantised(ModulatedDelayLine& line, const float* in, float* out, int n, float newDelay, float g,
+KESTRUNE_DISPATCH void allpassBlockQuantised(ModulatedDelayLine& line, const float* in, float* out, int n, float newDelay, float g,
                            float loopGain, float rampFactor)
 {
     allpassBlock(line, in, out, n, newDelay, g, loopGain, rampFactor,

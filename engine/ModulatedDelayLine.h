@@ -59,6 +59,58 @@ public:
                 ring_[(w - j) & mask_] = x[j];
     }
 
+    // write() of a + b.
+    void writeSum(const float* a, const float* b, int n)
+    {
+        const int64_t w = writeIndex_;
+        if (w >= n - 1)
+        {
+            float* __restrict dst = ring_ + w;
+            for (int j = 0; j < n; ++j)
+                dst[-j] = a[j] + b[j];
+        }
+        else
+            for (int j = 0; j < n; ++j)
+                ring_[(w - j) & mask_] = a[j] + b[j];
+    }
+
+    // acc += gain x (the integer read at delay), each sample as x * gain + acc.
+    void accumulateInteger(float* acc, int n, int64_t delay, float gain) const
+    {
+        const int64_t start = (writeIndex_ + delay) & mask_;
+        if (start >= n - 1)
+        {
+            const float* __restrict src = ring_ + start;
+#pragma GCC unroll 4
+            for (int j = 0; j < n; ++j)
+                acc[j] = src[-j] * gain + acc[j];
+        }
+        else
+            for (int j = 0; j < n; ++j)
+                acc[j] = ring_[(start - j) & mask_] * gain + acc[j];
+    }
+
+    // In place on x: y = gain*d - g*x with d the integer read at delay, the line takes x + g*y, x = y;
+    // one pass over the block. Only when the read cannot see this block's write (n <= delay <=
+    // size - n) and neither run crosses the ring's end; false (nothing done) otherwise.
+    bool integerAllpass(float* x, int n, int64_t delay, float g, float gain)
+    {
+        const int64_t start = (writeIndex_ + delay) & mask_;
+        if (delay < n || delay > size_ - n || start < n - 1 || writeIndex_ < n - 1)
+            return false;
+        const float* src = ring_ + start;
+        float* dst = ring_ + writeIndex_;
+        const float ng = -g;
+        for (int j = 0; j < n; ++j)
+        {
+            const float in = x[j];
+            const float y = in * ng + src[-j] * gain;
+            dst[-j] = y * g + in;
+            x[j] = y;
+        }
+        return true;
+    }
+
     void readInteger(float* y, int n, int64_t delay) const
     {
         const int64_t start = (writeIndex_ + delay) & mask_;
@@ -76,6 +128,17 @@ public:
     void readInteger(float* y, int n, float delay) const { readInteger(y, n, safeIntegerDelay(delay)); }
 
     float sampleAt(int64_t position) const { return ring_[position & mask_]; }
+
+    // For fused block kernels that write a block and then read it at an integer delay: true when
+    // neither run of n samples crosses the ring's end and the delay is short enough (at most size - n)
+    // that writing and reading sample by sample reads what the block-wise order reads. The read run
+    // then starts at readStart(delay).
+    bool writeThenReadStaysInside(int64_t delay, int n) const
+    {
+        return writeIndex_ >= n - 1 && delay >= 0 && delay <= size_ - n && readStart(delay) >= n - 1;
+    }
+    int64_t readStart(int64_t delay) const { return (writeIndex_ + delay) & mask_; }
+    float* ring() { return ring_; }
 
     // Ramped read from a tap slot: the delay glides from the slot's previous delay to target over n
     // samples (rampFactor = 1/n); the slot then remembers target. Delays below 0 read at 0.
@@ -99,11 +162,6 @@ private:
     TapSlot slots_[kSlots];
 
     float output_[kMaxBlock] = {};
-    float first_[kMaxBlock] = {};
-    float second_[kMaxBlock] = {};
-    float fraction_[kMaxBlock] = {};
-    int32_t integer_[kMaxBlock] = {};
-    int32_t tableIndex_[kMaxBlock] = {};
 
     void allocate(int64_t samples);
 };
@@ -116,5 +174,21 @@ void allpassBlockFirstOrder(ModulatedDelayLine& line, const float* in, float* ou
                             float loopGain, float rampFactor);
 void allpassBlockQuantised(ModulatedDelayLine& line, const float* in, float* out, int n, float newDelay, float g,
                            float loopGain, float rampFactor);
+
+// One ramped first-order-allpass read from each of up to four taps over n samples: the results of
+// readRamped on each in turn, with the taps' recursions run side by side.
+struct AllpassTap
+{
+    ModulatedDelayLine* line;
+    int slot;
+    float target;
+    float* out;
+};
+void readRampedAllpassGroup(const AllpassTap* taps, int count, int n, float rampFactor);
+
+// allpassBlockFirstOrder on up to four sections at once (distinct lines, slot 0), the same results.
+void allpassBlockFirstOrderGroup(ModulatedDelayLine* const* lines, const float* const* in, float* const* out,
+                                 int count, int n, const float* newDelay, float g, const float* loopGain,
+                                 float rampFactor);
 
 } // namespace kestrune

@@ -7,6 +7,30 @@
 
 #include <memory>
 
+// The two preferences files (user and all users). JUCE's ApplicationProperties derives both paths from
+// one Options object (~ and /var on Linux), so a scratch folder could not hold them apart; this keeps
+// its interface, and with a folder given both files live side by side inside it.
+class KestrunePreferences : public juce::ApplicationProperties
+{
+public:
+    // folder empty: the system's files for these options; otherwise "user" and "common" inside folder.
+    KestrunePreferences(const juce::PropertiesFile::Options& options, const juce::File& folder);
+    ~KestrunePreferences();
+
+    juce::PropertiesFile* getUserSettings();
+    // The common file, or the user file when returnUserPropsIfReadOnly and the common one cannot be saved.
+    juce::PropertiesFile* getCommonSettings(bool returnUserPropsIfReadOnly);
+    bool saveIfNeeded();
+    void closeFiles();
+
+private:
+    void openFiles();
+
+    juce::File folder;
+    std::unique_ptr<juce::PropertiesFile> userFile, commonFile;
+    int commonReadOnly = 0; // 0 not yet known, 1 read-only, -1 writable
+};
+
 // The audio processor: publishes the engine's twenty parameters, feeds it every block, and keeps the
 // per-instance settings the editor and the state document need.
 class KestruneRoom : public juce::AudioProcessor, public juce::ChangeBroadcaster
@@ -73,11 +97,11 @@ public:
     void setGUIModeProperty(const juce::String& value);
     bool saveGUIMode();
 
-    // Text of parameter k for a given normalised value (used by getParameterText and the tools).
+    // Text of parameter k for a value in real units, getParameterValue (used by getParameterText and the tools).
     static juce::String parameterTextFor(int index, float mappedValue);
 
     // --- per-instance settings the editor reads and writes directly --------------------------------
-    std::unique_ptr<juce::ApplicationProperties> appProperties;
+    std::unique_ptr<KestrunePreferences> appProperties;
     juce::PropertySet localSettings;
     uint8_t guiScheme = 0; // 0 Electric Blue, 1 Old School
     bool mixLock = false;

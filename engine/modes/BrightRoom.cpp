@@ -2,6 +2,7 @@
 // the loop's decay behind the delay, mixed by a scaled two-stage butterfly matrix and late-cross pairs.
 
 #include "ReverbEngine.h"
+#include "Dispatch.h"
 #include "modes/DelayNetwork.h"
 #include "modes/LateBlocks.h"
 
@@ -91,7 +92,7 @@ void ReverbEngine::updateDecayHighBrightRoom()
     }
 }
 
-void ReverbEngine::lateNetworkBrightRoom()
+KESTRUNE_DISPATCH void ReverbEngine::lateNetworkBrightRoom()
 {
     float offsets[kSections * kLoops];
     for (int q = 0; q < kSections * kLoops; ++q)
@@ -104,13 +105,22 @@ void ReverbEngine::lateNetworkBrightRoom()
 
     // The sections read before they write: below one block a read would return the ring's contents
     // from a whole ring earlier (and below 0 samples not yet written), so the delay is held at one block.
+    // Four loops' sections at a time: their interpolation recursions run side by side.
     for (int m = 0; m < kSections; ++m)
-        for (int i = 0; i < kLoops; ++i)
+        for (int i = 0; i < kLoops; i += 4)
         {
-            const int q = 8 * m + i;
-            allpassBlockFirstOrder(lines[kFirstLateLine + q], lineBuffer[i], lineBuffer[i], kBlock,
-                                   late::atLeast(lateLengths[q] + offsets[q], blockLength), kConstant7071,
-                                   midGains[q], 1.0f / 64.0f);
+            ModulatedDelayLine* group[4];
+            float* x[4];
+            float delays[4];
+            for (int k = 0; k < 4; ++k)
+            {
+                const int q = 8 * m + i + k;
+                group[k] = &lines[kFirstLateLine + q];
+                x[k] = lineBuffer[i + k];
+                delays[k] = late::atLeast(lateLengths[q] + offsets[q], blockLength);
+            }
+            allpassBlockFirstOrderGroup(group, x, x, 4, kBlock, delays, kConstant7071, midGains + 8 * m + i,
+                                        1.0f / 64.0f);
         }
 
     for (int k = 0; k < 4; ++k)
@@ -131,10 +141,7 @@ void ReverbEngine::lateNetworkBrightRoom()
     late::splitGains(bassCrossover, lineBuffer, kLoops, kBlock, bassCrossoverCoefficient, midGains + 24,
                      bassGains);
 
-    for (int i = 0; i < kLoops; ++i)
-        vec::scale(lineBuffer[i], outputGain, lineBuffer[i], kBlock);
-    network::butterflies(lineBuffer, kLoops, kBlock);
-    network::pairRotations(*this, lineBuffer, kLoops, kBlock);
+    network::scaledFeedbackMatrix(*this, lineBuffer, kLoops, kBlock, outputGain);
 }
 
 void ReverbEngine::processBrightRoom(const float* const* in, float* const* out, int numSamples, int)

@@ -1,4 +1,5 @@
 #include "modes/ChamberNetwork.h"
+#include "Dispatch.h"
 
 #include "ReverbEngine.h"
 #include "modes/DelayNetwork.h"
@@ -81,18 +82,20 @@ void updateDecayHigh(ReverbEngine& e)
     e.computeHighRatios();
 }
 
-void lateNetwork(ReverbEngine& e, const float offsets[8])
+namespace
 {
-    const int n = static_cast<int>(e.blockLength);
+// N is the mode's block length: constant trip counts for the block loops.
+template <int N>
+KESTRUNE_INLINE void runNetwork(ReverbEngine& e, const float offsets[8])
+{
+    constexpr int n = N;
     const float rampFactor = 1.0f / e.blockLength;
     auto& v = e.lineBuffer;
     ModulatedDelayLine* lines = e.lines + ReverbEngine::kFirstLateLine;
 
     float* const sources[4] = {e.branchB[0], e.branchB[1], e.branchA[0], e.branchA[1]};
     for (int i = 0; i < 32; ++i)
-        vec::add(v[i], sources[i & 3], v[i], n);
-    for (int i = 0; i < 32; ++i)
-        lines[i].write(v[i], n);
+        lines[i].writeSum(v[i], sources[i & 3], n); // every v[i] is read back below
 
     // Read after the write, so a delay of 0 is this block's own sample; below 0 the last samples of
     // the block would come from a whole ring earlier, hence the floor.
@@ -108,21 +111,25 @@ void lateNetwork(ReverbEngine& e, const float offsets[8])
     }
 
     // The late output: whole-sample taps on the rings as written this block, before any decay.
-    float* tap = e.scratch[0];
     for (int c = 0; c < 2; ++c)
         for (int i = 0; i < kTaps; ++i)
-        {
-            lines[2 * i + c].readInteger(tap, n, static_cast<int64_t>(e.tapPositions[kTaps * c + i]));
-            vec::scaleAdd(tap, e.tapGains[kTaps * c + i], e.late[c], e.late[c], n);
-        }
+            lines[2 * i + c].accumulateInteger(e.late[c], n, static_cast<int64_t>(e.tapPositions[kTaps * c + i]),
+                                               e.tapGains[kTaps * c + i]);
 
     e.threeBandDecay(0, 32, n);
 
     // 0.25 undoes the four butterfly stages; with the rotations the matrix is orthogonal.
-    for (int i = 0; i < 32; ++i)
-        vec::scale(v[i], e.outputGain, v[i], n);
-    network::butterflies(v, 32, n);
-    network::pairRotations(e, v, 32, n);
+    network::scaledFeedbackMatrix(e, v, 32, n, e.outputGain);
+}
+
+} // namespace
+
+KESTRUNE_DISPATCH void lateNetwork(ReverbEngine& e, const float offsets[8])
+{
+    if (e.blockLength == 64.0f)
+        runNetwork<64>(e, offsets);
+    else
+        runNetwork<32>(e, offsets);
 }
 
 } // namespace kestrune::chamber

@@ -2,6 +2,7 @@
 // follows the host rate, so every loop and tap lasts twice as long as in "Large Chamber".
 
 #include "ReverbEngine.h"
+#include "Dispatch.h"
 #include "modes/ChamberNetwork.h"
 
 namespace kestrune
@@ -44,7 +45,7 @@ void ReverbEngine::updateDecayHighDarkChamber()
     chamber::updateDecayHigh(*this);
 }
 
-void ReverbEngine::lateNetworkDarkChamber()
+KESTRUNE_DISPATCH void ReverbEngine::lateNetworkDarkChamber()
 {
     // Folded triangles with the modulators' own draws; twice the half-rate depth (64 x "lateModDepth")
     // swings each pair by up to 128 internal samples.

@@ -2,6 +2,7 @@
 // the odd loops and then by the late-cross rotations. Its decay routines also serve "Nostromo".
 
 #include "ReverbEngine.h"
+#include "Dispatch.h"
 #include "SegmentLoops.h"
 
 namespace kestrune
@@ -50,7 +51,7 @@ void ReverbEngine::updateDecayHighDarkRoom()
     segmentloops::decayHigh(*this, kLoops);
 }
 
-void ReverbEngine::lateNetworkDarkRoom()
+KESTRUNE_DISPATCH void ReverbEngine::lateNetworkDarkRoom()
 {
     // One-sided modulation: segment 1 only ever grows, by up to 4 x the late depth.
     float delays[kLoops];

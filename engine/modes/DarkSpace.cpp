@@ -3,6 +3,8 @@
 // sixteen pair rotations). Its lines are 1.9 times as long in time as the plain late scale.
 
 #include "ReverbEngine.h"
+#include "Dispatch.h"
+#include "DelayNetwork.h"
 #include "SegmentLoops.h"
 
 namespace kestrune
@@ -58,20 +60,18 @@ void ReverbEngine::updateDecayHighDarkSpace()
     computeHighRatios();
 }
 
-void ReverbEngine::lateNetworkDarkSpace()
+KESTRUNE_DISPATCH void ReverbEngine::lateNetworkDarkSpace()
 {
     float offsets[8];
     for (int k = 0; k < 8; ++k)
         offsets[k] = 2.0f * lateModulators[k].advance(Modulator::Draw::Generator, Modulator::Shape::Folded) *
                      lateModDepth;
 
+    // Every write comes before every read, so the reads need only a delay of 0 or more. Every line's
+    // buffer is read back, so the input sum goes straight into the ring.
     const float* feed[4] = {branchB[0], branchB[1], branchA[0], branchA[1]};
     for (int j = 0; j < kLines; ++j)
-        segmentloops::addInto(lineBuffer[j], feed[j & 3]);
-
-    // Every write comes before every read, so the reads need only a delay of 0 or more.
-    for (int j = 0; j < kLines; ++j)
-        lines[kFirstLateLine + j].write(lineBuffer[j], kBlock);
+        lines[kFirstLateLine + j].writeSum(lineBuffer[j], feed[j & 3], kBlock);
     for (int k = 0; k < 8; ++k)
     {
         lines[kFirstLateLine + 4 * k].readRamped(lineBuffer[4 * k], kBlock, 0,
@@ -92,14 +92,7 @@ void ReverbEngine::lateNetworkDarkSpace()
         segmentloops::scaleAddInto(late[1], lineBuffer[2 * k + 1], signMatrix[0][k]);
     }
 
-    for (int j = 0; j < kLines; ++j)
-        segmentloops::scaleInPlace(lineBuffer[j], outputGain);
-    for (int stride = 16; stride >= 2; stride /= 2)
-        for (int base = 0; base < kLines; base += 2 * stride)
-            for (int j = base; j < base + stride; ++j)
-                segmentloops::butterfly(lineBuffer[j], lineBuffer[j + stride]);
-    for (int m = 0; m < 16; ++m)
-        rotators[16 + m].rotate(lineBuffer[2 * m], lineBuffer[2 * m + 1], segmentloops::kBlock);
+    network::scaledFeedbackMatrix(*this, lineBuffer, kLines, segmentloops::kBlock, outputGain);
 }
 
 void ReverbEngine::processDarkSpace(const float* const* in, float* const* out, int numSamples, int)

@@ -5,8 +5,10 @@
 // does the same operations in the same order as the vector layer, so results are bit-identical.
 
 #include "ReverbEngine.h"
+#include "Dispatch.h"
 
 #include <cmath>
+#include <cstring>
 
 namespace kestrune::network
 {
@@ -116,11 +118,152 @@ inline void pairRotations(ReverbEngine& e, float (*x)[ReverbEngine::kFrame], int
         e.rotators[16 + k].rotate(x[2 * k], x[2 * k + 1], n);
 }
 
+typedef float Quad __attribute__((vector_size(16))); // four consecutive samples of one line
+
+inline Quad loadQuad(const float* p)
+{
+    Quad q;
+    std::memcpy(&q, p, sizeof(Quad));
+    return q;
+}
+
+inline void storeQuad(float* p, Quad q)
+{
+    std::memcpy(p, &q, sizeof(Quad));
+}
+
+template <typename V>
+inline V loadVector(const float* p)
+{
+    V v;
+    std::memcpy(&v, p, sizeof(V));
+    return v;
+}
+
+template <typename V>
+inline void storeVector(float* p, V v)
+{
+    std::memcpy(p, &v, sizeof(V));
+}
+
+// (a, b) -> (a + b, b - a)
+template <typename V>
+inline void butterfly(V& a, V& b)
+{
+    const V sum = a + b;
+    b = b - a;
+    a = sum;
+}
+
+// Optional gain, the butterflies at strides Lines/2 down to 2 and the pair rotations, four samples at
+// a time: the strides of 16 and 8 mix lines k, k + 8, k + 16, k + 24; the strides of 4 and 2 and the
+// rotations stay within eight neighbours, so two passes of at most eight vectors fit the registers.
+// Per sample these are the stage-by-stage products and sums.
+template <int Lines, int N, bool Scaled>
+KESTRUNE_INLINE void matrix(ReverbEngine& e, float (*x)[ReverbEngine::kFrame], float gain)
+{
+    static_assert(Lines == 8 || Lines == 16 || Lines == 32);
+    float rc[Lines / 2], rs[Lines / 2], rn[Lines / 2];
+    for (int i = 0; i < Lines / 2; ++i)
+    {
+        rc[i] = e.rotators[16 + i].cosine;
+        rs[i] = e.rotators[16 + i].sine;
+        rn[i] = e.rotators[16 + i].negatedSine;
+    }
+    using V = Quad;
+    constexpr int W = sizeof(V) / sizeof(float);
+    static_assert(N % W == 0);
+    auto in = [&](int line, int j) { return Scaled ? loadVector<V>(x[line] + j) * gain : loadVector<V>(x[line] + j); };
+    for (int j = 0; j < N; j += W)
+    {
+        V t[Lines];
+#pragma GCC unroll 8
+        for (int k = 0; k < 8; ++k)
+        {
+            if constexpr (Lines == 32)
+            {
+                V a = in(k, j), b = in(k + 8, j), c = in(k + 16, j), d = in(k + 24, j);
+                butterfly(a, c);
+                butterfly(b, d);
+                butterfly(a, b);
+                butterfly(c, d);
+                t[k] = a;
+                t[k + 8] = b;
+                t[k + 16] = c;
+                t[k + 24] = d;
+            }
+            else if constexpr (Lines == 16)
+            {
+                V a = in(k, j), b = in(k + 8, j);
+                butterfly(a, b);
+                t[k] = a;
+                t[k + 8] = b;
+            }
+            else
+                t[k] = in(k, j);
+        }
+#pragma GCC unroll 4
+        for (int base = 0; base < Lines; base += 8)
+        {
+            V* y = t + base;
+#pragma GCC unroll 4
+            for (int k = 0; k < 4; ++k)
+                butterfly(y[k], y[k + 4]);
+            for (int k : {0, 1, 4, 5})
+                butterfly(y[k], y[k + 2]);
+#pragma GCC unroll 4
+            for (int i = 0; i < 4; ++i)
+            {
+                const int q = base / 2 + i;
+                const V a = y[2 * i];
+                const V b = y[2 * i + 1];
+                storeVector(x[base + 2 * i] + j, b * rn[q] + a * rc[q]);
+                storeVector(x[base + 2 * i + 1] + j, b * rc[q] + a * rs[q]);
+            }
+        }
+    }
+}
+
 // Both stages of the 32-sample networks.
 inline void feedbackMatrix(ReverbEngine& e, float (*x)[ReverbEngine::kFrame], int lineCount)
 {
-    butterflyStages<kBlock>(x, lineCount);
-    rotationStage<kBlock>(e, x, lineCount);
+    switch (lineCount)
+    {
+    case 8:
+        return matrix<8, kBlock, false>(e, x, 1.0f);
+    case 16:
+        return matrix<16, kBlock, false>(e, x, 1.0f);
+    case 32:
+        return matrix<32, kBlock, false>(e, x, 1.0f);
+    default:
+        butterflyStages<kBlock>(x, lineCount);
+        rotationStage<kBlock>(e, x, lineCount);
+    }
+}
+
+// Each line times gain, then both stages, over n samples.
+inline void scaledFeedbackMatrix(ReverbEngine& e, float (*x)[ReverbEngine::kFrame], int lineCount, int n,
+                                 float gain)
+{
+    if (n == 64 || n == 32)
+    {
+        const bool full = n == 64;
+        switch (lineCount)
+        {
+        case 8:
+            return full ? matrix<8, 64, true>(e, x, gain) : matrix<8, 32, true>(e, x, gain);
+        case 16:
+            return full ? matrix<16, 64, true>(e, x, gain) : matrix<16, 32, true>(e, x, gain);
+        case 32:
+            return full ? matrix<32, 64, true>(e, x, gain) : matrix<32, 32, true>(e, x, gain);
+        default:
+            break;
+        }
+    }
+    for (int i = 0; i < lineCount; ++i)
+        vec::scale(x[i], gain, x[i], n);
+    butterflies(x, lineCount, n);
+    pairRotations(e, x, lineCount, n);
 }
 
 } // namespace kestrune::network

@@ -2,6 +2,7 @@
 // single-form normalisation and the first-order shelf as its high-cut.
 
 #include "DelayNetwork.h"
+#include "Dispatch.h"
 #include "ReverbEngine.h"
 #include "Vector.h"
 
@@ -57,7 +58,7 @@ void ReverbEngine::updateDecayMidDenseRoom() { computeMidGains(1.0f); }
 void ReverbEngine::updateDecayBassDenseRoom() { computeBassGains(1.0f); }
 void ReverbEngine::updateDecayHighDenseRoom() { computeHighRatios(); }
 
-void ReverbEngine::lateNetworkDenseRoom()
+KESTRUNE_DISPATCH void ReverbEngine::lateNetworkDenseRoom()
 {
     // Bipolar offsets of up to 2 x depth (128 samples): below about 36 kHz host rate and small sizes
     // they take lines 0 and 1 under zero. The lines are written before they are read, so the delay
@@ -68,23 +69,26 @@ void ReverbEngine::lateNetworkDenseRoom()
             2.0f * lateModulators[q].advance(Modulator::Draw::Generator, Modulator::Shape::Folded) * lateModDepth;
 
     auto* x = lineBuffer;
-    for (int q = 0; q < 8; ++q)
-    {
-        network::accumulate(x[4 * q], branchB[0]);
-        network::accumulate(x[4 * q + 1], branchB[1]);
-        network::accumulate(x[4 * q + 2], branchA[0]);
-        network::accumulate(x[4 * q + 3], branchA[1]);
-    }
+    // Every line's buffer is read back below, so the input sum goes straight into the ring.
+    float* const sources[4] = {branchB[0], branchB[1], branchA[0], branchA[1]};
     for (int i = 0; i < kDenseLines; ++i)
-        lines[kFirstLateLine + i].write(x[i], kBlock);
+        lines[kFirstLateLine + i].writeSum(x[i], sources[i & 3], kBlock);
+    // The modulated reads of two neighbouring quads at a time: four interpolation recursions side by side.
+    for (int q = 0; q < 8; q += 2)
+    {
+        AllpassTap taps[4];
+        for (int k = 0; k < 2; ++k)
+        {
+            const int i = 4 * (q + k);
+            taps[2 * k] = {&lines[kFirstLateLine + i], 0, std::max(lateLengths[i] + offsets[q + k], 0.0f), x[i]};
+            taps[2 * k + 1] = {&lines[kFirstLateLine + i + 1], 0,
+                               std::max(lateLengths[i + 1] - offsets[q + k], 0.0f), x[i + 1]};
+        }
+        readRampedAllpassGroup(taps, 4, kBlock, 0.03125f);
+    }
     for (int q = 0; q < 8; ++q)
     {
         const int i = 4 * q;
-        constexpr auto allpass = ModulatedDelayLine::Interpolation::FirstOrderAllpass;
-        lines[kFirstLateLine + i].readRamped(x[i], kBlock, 0, std::max(lateLengths[i] + offsets[q], 0.0f),
-                                             0.03125f, allpass);
-        lines[kFirstLateLine + i + 1].readRamped(x[i + 1], kBlock, 0,
-                                                 std::max(lateLengths[i + 1] - offsets[q], 0.0f), 0.03125f, allpass);
         lines[kFirstLateLine + i + 2].readInteger(x[i + 2], kBlock, lateLengths[i + 2]);
         lines[kFirstLateLine + i + 3].readInteger(x[i + 3], kBlock, lateLengths[i + 3]);
     }
@@ -96,9 +100,7 @@ void ReverbEngine::lateNetworkDenseRoom()
         network::scaleAccumulate(late[0], x[2 * j], signs[j]);
         network::scaleAccumulate(late[1], x[2 * j + 1], signs[j]);
     }
-    for (int i = 0; i < kDenseLines; ++i)
-        network::scaleInPlace(x[i], outputGain);
-    network::feedbackMatrix(*this, x, kDenseLines);
+    network::scaledFeedbackMatrix(*this, x, kDenseLines, kBlock, outputGain);
 }
 
 void ReverbEngine::processDenseRoom(const float* const* in, float* const* out, int numSamples, int)

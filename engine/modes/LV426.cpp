@@ -2,6 +2,7 @@
 // and 1 reach the output; the feedback swaps loops 0/2 and 1/3 before the late-cross rotations.
 
 #include "DelayNetwork.h"
+#include "Dispatch.h"
 #include "ReverbEngine.h"
 #include "Vector.h"
 
@@ -110,7 +111,7 @@ void ReverbEngine::updateDecayHighLV426()
     }
 }
 
-void ReverbEngine::lateNetworkLV426()
+KESTRUNE_DISPATCH void ReverbEngine::lateNetworkLV426()
 {
     // Upward-only triangles, 0 .. depth: a section never gets shorter than its length.
     float offsets[kSectionLengths];
@@ -124,14 +125,26 @@ void ReverbEngine::lateNetworkLV426()
     network::accumulate(x[2], branchA[0]);
     network::accumulate(x[3], branchA[1]);
 
-    for (int m = 0; m < kSegments - 1; ++m)
+    for (int j = 0; j < kLoops; ++j)
+        allpassBlockLinear(lines[kFirstLateLine + j], x[j], x[j], kBlock, lateLengths[j] + offsets[j],
+                           kAllpassCoefficient, midGains[j], 0.03125f);
+    // The four loops' first-order sections side by side, segment by segment.
+    static_assert(kLoops == 4);
+    for (int m = 1; m < kSegments - 1; ++m)
+    {
+        ModulatedDelayLine* group[kLoops];
+        float* io[kLoops];
+        float delays[kLoops];
         for (int j = 0; j < kLoops; ++j)
         {
             const int k = 4 * m + j;
-            auto* section = m == 0 ? &allpassBlockLinear : &allpassBlockFirstOrder;
-            section(lines[kFirstLateLine + k], x[j], x[j], kBlock, lateLengths[k] + offsets[k], kAllpassCoefficient,
-                    midGains[k], 0.03125f);
+            group[j] = &lines[kFirstLateLine + k];
+            io[j] = x[j];
+            delays[j] = lateLengths[k] + offsets[k];
         }
+        allpassBlockFirstOrderGroup(group, io, io, kLoops, kBlock, delays, kAllpassCoefficient, midGains + 4 * m,
+                                    0.03125f);
+    }
 
     float* lo = scratch[15];
     for (int j = 0; j < kLoops; ++j)

@@ -1,6 +1,7 @@
 // "Large Chamber": the chamber network at the host rate in 64-sample blocks.
 
 #include "ReverbEngine.h"
+#include "Dispatch.h"
 #include "modes/ChamberNetwork.h"
 
 namespace kestrune
@@ -43,7 +44,7 @@ void ReverbEngine::updateDecayHighLargeChamber()
     chamber::updateDecayHigh(*this);
 }
 
-void ReverbEngine::lateNetworkLargeChamber()
+KESTRUNE_DISPATCH void ReverbEngine::lateNetworkLargeChamber()
 {
     float offsets[8];
     for (int j = 0; j < 8; ++j)

@@ -1,4 +1,6 @@
 #include "ReverbEngine.h"
+#include "Dispatch.h"
+#include "modes/DelayNetwork.h"
 
 #include <cmath>
 #include <cstring>
@@ -14,9 +16,6 @@ constexpr float kLengths[32] = {
     4306.26758f, 4559.0293f,  4826.62793f, 5109.93311f, 5409.86719f, 5727.40625f, 6063.58398f, 6419.49414f,
     6796.29443f, 7195.21191f, 7617.54443f, 8064.66602f, 8538.03223f, 9039.18359f, 9569.75f,    10131.459f,
     10726.1377f, 11355.7227f, 12022.2617f, 12727.9238f, 13475.0059f, 14265.9395f, 15103.2969f, 15989.8047f};
-
-// Four consecutive samples of one line.
-typedef float Quad __attribute__((vector_size(16)));
 
 constexpr float kSigns[16] = {0.25f,  0.25f,  0.25f,  0.25f,  -0.25f, -0.25f, -0.25f, -0.25f,
                               -0.25f, -0.25f, -0.25f, -0.25f, 0.25f,  0.25f,  0.25f,  0.25f};
@@ -67,7 +66,7 @@ void ReverbEngine::updateDecayHighLargeRoom()
     computeHighRatios();
 }
 
-void ReverbEngine::lateNetworkLargeRoom()
+KESTRUNE_DISPATCH void ReverbEngine::lateNetworkLargeRoom()
 {
     constexpr int B = kFrame;
     float(*X)[kFrame] = lineBuffer;
@@ -76,15 +75,10 @@ void ReverbEngine::lateNetworkLargeRoom()
     for (int q = 0; q < 8; ++q)
         m[q] = lateModulators[q].advance(Modulator::Draw::Rand, Modulator::Shape::Bouncing) * lateModDepth;
 
-    for (int q = 0; q < 8; ++q)
-    {
-        vec::add(X[4 * q], branchB[0], X[4 * q], B);
-        vec::add(X[4 * q + 1], branchB[1], X[4 * q + 1], B);
-        vec::add(X[4 * q + 2], branchA[0], X[4 * q + 2], B);
-        vec::add(X[4 * q + 3], branchA[1], X[4 * q + 3], B);
-    }
+    // Every line's buffer is read back below, so the input sum goes straight into the ring.
+    float* const sources[4] = {branchB[0], branchB[1], branchA[0], branchA[1]};
     for (int n = 0; n < 32; ++n)
-        lines[kFirstLateLine + n].write(X[n], B);
+        lines[kFirstLateLine + n].writeSum(X[n], sources[n & 3], B);
     constexpr auto kLinear = ModulatedDelayLine::Interpolation::Linear;
     for (int q = 0; q < 8; ++q)
     {
@@ -98,55 +92,22 @@ void ReverbEngine::lateNetworkLargeRoom()
 
     threeBandDecay(0, 32, B);
 
-    // Output taps, output gain, butterflies and pair rotations, four samples at a time in registers:
-    // per sample these are the vector steps' products and sums in the same order.
+    // Output taps, four samples at a time; per sample the vector steps' products and sums in order.
     const float* S = signMatrix[0];
-    const float g = outputGain;
-    float rc[16], rs[16], rn[16];
-    for (int i = 0; i < 16; ++i)
-    {
-        rc[i] = rotators[16 + i].cosine;
-        rs[i] = rotators[16 + i].sine;
-        rn[i] = rotators[16 + i].negatedSine;
-    }
     for (int j = 0; j < B; j += 4)
     {
-        Quad x[32];
-        for (int n = 0; n < 32; ++n)
-            std::memcpy(&x[n], X[n] + j, sizeof(Quad));
-        Quad l, r;
-        std::memcpy(&l, late[0] + j, sizeof(Quad));
-        std::memcpy(&r, late[1] + j, sizeof(Quad));
+        network::Quad l = network::loadQuad(late[0] + j), r = network::loadQuad(late[1] + j);
+#pragma GCC unroll 16
         for (int i = 0; i < 16; ++i)
         {
-            l = x[2 * i] * S[i] + l;
-            r = x[2 * i + 1] * S[i] + r;
+            l = network::loadQuad(X[2 * i] + j) * S[i] + l;
+            r = network::loadQuad(X[2 * i + 1] + j) * S[i] + r;
         }
-        std::memcpy(late[0] + j, &l, sizeof(Quad));
-        std::memcpy(late[1] + j, &r, sizeof(Quad));
-
-        // Four butterfly stages grow the norm by 4; the output gain brings it back.
-        for (auto& v : x)
-            v = v * g;
-        for (int stride : {16, 8, 4, 2})
-            for (int base = 0; base < 32; base += 2 * stride)
-                for (int k = 0; k < stride; ++k)
-                {
-                    const Quad a = x[base + k];
-                    const Quad b = x[base + k + stride];
-                    x[base + k] = a + b;
-                    x[base + k + stride] = b - a;
-                }
-        for (int i = 0; i < 16; ++i)
-        {
-            const Quad a = x[2 * i];
-            const Quad b = x[2 * i + 1];
-            x[2 * i] = b * rn[i] + a * rc[i];
-            x[2 * i + 1] = b * rc[i] + a * rs[i];
-        }
-        for (int n = 0; n < 32; ++n)
-            std::memcpy(X[n] + j, &x[n], sizeof(Quad));
+        network::storeQuad(late[0] + j, l);
+        network::storeQuad(late[1] + j, r);
     }
+    // Four butterfly stages grow the norm by 4; the output gain brings it back.
+    network::matrix<32, B, true>(*this, X, outputGain);
 }
 
 void ReverbEngine::processLargeRoom(const float* const* in, float* const* out, int numSamples,

@@ -2,6 +2,7 @@
 // tapped for the late output, mixed by a scaled three-stage butterfly matrix and the late-cross pairs.
 
 #include "ReverbEngine.h"
+#include "Dispatch.h"
 #include "modes/DelayNetwork.h"
 #include "modes/LateBlocks.h"
 
@@ -95,7 +96,7 @@ void ReverbEngine::updateDecayHighMediumRoom()
     }
 }
 
-void ReverbEngine::lateNetworkMediumRoom()
+KESTRUNE_DISPATCH void ReverbEngine::lateNetworkMediumRoom()
 {
     float offsets[kLines];
     for (int i = 0; i < kLines; ++i)
@@ -137,10 +138,7 @@ void ReverbEngine::lateNetworkMediumRoom()
         vec::scaleAdd(lineBuffer[2 * k + 1], signMatrix[1][8 + k], late[1], late[1], kBlock);
     }
 
-    for (int i = 0; i < kLines; ++i)
-        vec::scale(lineBuffer[i], outputGain, lineBuffer[i], kBlock);
-    network::butterflies(lineBuffer, kLines, kBlock);
-    network::pairRotations(*this, lineBuffer, kLines, kBlock);
+    network::scaledFeedbackMatrix(*this, lineBuffer, kLines, kBlock, outputGain);
 }
 
 void ReverbEngine::processMediumRoom(const float* const* in, float* const* out, int numSamples, int)

@@ -2,6 +2,7 @@
 // scale with two-sided modulation; loops 0 <-> 2 and 1 <-> 3 swap outputs before the rotations.
 
 #include "ReverbEngine.h"
+#include "Dispatch.h"
 #include "SegmentLoops.h"
 
 namespace kestrune
@@ -61,7 +62,7 @@ void ReverbEngine::updateDecayHighNarcissus()
     segmentloops::decayHigh(*this, kLoops);
 }
 
-void ReverbEngine::lateNetworkNarcissus()
+KESTRUNE_DISPATCH void ReverbEngine::lateNetworkNarcissus()
 {
     // At small sizes and deep modulation len_0 - 2 x depth drops below the block (below zero at
     // lateSize 0, 48 kHz, depth above ~0.82); the shared segment keeps it at the block length.

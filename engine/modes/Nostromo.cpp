@@ -2,6 +2,7 @@
 // modulation and a cyclic coupling (0 -> 2 -> 4 -> 6 -> 0, 1 -> 3 -> 5 -> 7 -> 1) without scaling.
 
 #include "ReverbEngine.h"
+#include "Dispatch.h"
 #include "SegmentLoops.h"
 #include "Vector.h"
 
@@ -62,7 +63,7 @@ void ReverbEngine::updateDecayHighNostromo()
     updateDecayHighDarkRoom();
 }
 
-void ReverbEngine::lateNetworkNostromo()
+KESTRUNE_DISPATCH void ReverbEngine::lateNetworkNostromo()
 {
     float delays[kLoops];
     for (int i = 0; i < kLoops; ++i)

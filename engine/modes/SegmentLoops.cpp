@@ -1,9 +1,14 @@
 #include "SegmentLoops.h"
+#include "Dispatch.h"
 
 #include "Vector.h"
 
 #include <algorithm>
 #include <cmath>
+
+#if defined(__SSE2__)
+#include <xmmintrin.h>
+#endif
 
 namespace kestrune::segmentloops
 {
@@ -68,8 +73,42 @@ void shelves(ReverbEngine& e, OnePole* filters, float coefficient, const float* 
         x[i] = e.lineBuffer[i];
     }
     const float keep = 1.0f - coefficient;
+    int first = 0;
+#if defined(__SSE2__)
+    // Four loops in the lanes of one vector through a 4 x 4 transpose, each lane doing the scalar
+    // operations below in their order.
+    const __m128 vKeep = _mm_set1_ps(keep), vCoefficient = _mm_set1_ps(coefficient);
+    for (; first + 4 <= loopCount; first += 4)
+    {
+        __m128 lp = _mm_loadu_ps(state + first);
+        const __m128 ratio = _mm_loadu_ps(ratios + first);
+        float* x0 = x[first];
+        float* x1 = x[first + 1];
+        float* x2 = x[first + 2];
+        float* x3 = x[first + 3];
+        for (int j = 0; j < kBlock; j += 4)
+        {
+            __m128 t0 = _mm_loadu_ps(x0 + j), t1 = _mm_loadu_ps(x1 + j);
+            __m128 t2 = _mm_loadu_ps(x2 + j), t3 = _mm_loadu_ps(x3 + j);
+            _MM_TRANSPOSE4_PS(t0, t1, t2, t3);
+            for (__m128* t : {&t0, &t1, &t2, &t3})
+            {
+                const __m128 in = *t;
+                lp = _mm_add_ps(_mm_mul_ps(lp, vKeep), _mm_mul_ps(vCoefficient, in));
+                *t = Bass ? _mm_add_ps(_mm_mul_ps(lp, ratio), _mm_sub_ps(in, lp))
+                          : _mm_add_ps(_mm_mul_ps(_mm_sub_ps(in, lp), ratio), lp);
+            }
+            _MM_TRANSPOSE4_PS(t0, t1, t2, t3);
+            _mm_storeu_ps(x0 + j, t0);
+            _mm_storeu_ps(x1 + j, t1);
+            _mm_storeu_ps(x2 + j, t2);
+            _mm_storeu_ps(x3 + j, t3);
+        }
+        _mm_storeu_ps(state + first, lp);
+    }
+#endif
     for (int j = 0; j < kBlock; ++j)
-        for (int i = 0; i < loopCount; ++i)
+        for (int i = first; i < loopCount; ++i)
         {
             const float in = x[i][j];
             state[i] = state[i] * keep + coefficient * in;
@@ -85,9 +124,12 @@ void shelves(ReverbEngine& e, OnePole* filters, float coefficient, const float* 
 void fixedAllpass(ReverbEngine& e, int lateLine, float* x, float g)
 {
     ModulatedDelayLine& delay = e.lines[ReverbEngine::kFirstLateLine + lateLine];
+    const int64_t length = std::max<int64_t>(e.lateFloors[lateLine] - kBlock, kBlock);
+    if (delay.integerAllpass(x, kBlock, length, g, e.midGains[lateLine]))
+        return;
     alignas(32) float d[kBlock];
     alignas(32) float v[kBlock];
-    delay.readInteger(d, kBlock, std::max<int64_t>(e.lateFloors[lateLine] - kBlock, kBlock));
+    delay.readInteger(d, kBlock, length);
     step(d, x, v, e.midGains[lateLine], g);
     delay.write(v, kBlock);
 }
@@ -137,7 +179,7 @@ void decayHigh(ReverbEngine& e, int loopCount)
         e.highRatios[loop] = loopRatio(e, loop, e.highDecay);
 }
 
-void runLoops(ReverbEngine& e, int loopCount, float g, const float* segmentOneDelay)
+KESTRUNE_DISPATCH void runLoops(ReverbEngine& e, int loopCount, float g, const float* segmentOneDelay)
 {
     const float* feed[4] = {e.branchB[0], e.branchB[1], e.branchA[0], e.branchA[1]};
     for (int i = 0; i < loopCount; ++i)

@@ -2,6 +2,7 @@
 // themselves as they leave the matrix (no output taps).
 
 #include "DelayNetwork.h"
+#include "Dispatch.h"
 #include "ReverbEngine.h"
 #include "Vector.h"
 
@@ -75,7 +76,7 @@ void ReverbEngine::updateDecayHighSulaco()
                                            static_cast<double>(midGains[k]));
 }
 
-void ReverbEngine::lateNetworkSulaco()
+KESTRUNE_DISPATCH void ReverbEngine::lateNetworkSulaco()
 {
     // Modulator 4p moves the pair (2p, 2p + 1) in opposite directions, both only upward from the
     // line's length (0 .. 2 x depth); lines 0 and 1 stay put.
@@ -88,27 +89,31 @@ void ReverbEngine::lateNetworkSulaco()
     }
 
     auto* x = lineBuffer;
-    for (int g = 0; g < 4; ++g)
-    {
-        network::accumulate(x[4 * g], branchB[0]);
-        network::accumulate(x[4 * g + 1], branchB[1]);
-        network::accumulate(x[4 * g + 2], branchA[0]);
-        network::accumulate(x[4 * g + 3], branchA[1]);
-    }
+    // Every line's buffer is read back below, so the input sum goes straight into the ring.
+    float* const sources[4] = {branchB[0], branchB[1], branchA[0], branchA[1]};
     for (int k = 0; k < kSulacoLines; ++k)
-        lines[kFirstLateLine + k].write(x[k], kBlock);
+        lines[kFirstLateLine + k].writeSum(x[k], sources[k & 3], kBlock);
+    // Lines with bit 1 set interpolate through the allpass, four of them side by side.
+    AllpassTap taps[4];
+    int grouped = 0;
     for (int k = 0; k < kSulacoLines; ++k)
     {
-        const auto interpolation = (k & 2) != 0 ? ModulatedDelayLine::Interpolation::FirstOrderAllpass
-                                                : ModulatedDelayLine::Interpolation::Linear;
-        lines[kFirstLateLine + k].readRamped(x[k], kBlock, 0, lateLengths[k] + offsets[k], 0.03125f,
-                                             interpolation);
+        if ((k & 2) == 0)
+        {
+            lines[kFirstLateLine + k].readRamped(x[k], kBlock, 0, lateLengths[k] + offsets[k], 0.03125f,
+                                                 ModulatedDelayLine::Interpolation::Linear);
+            continue;
+        }
+        taps[grouped++] = {&lines[kFirstLateLine + k], 0, lateLengths[k] + offsets[k], x[k]};
+        if (grouped == 4)
+        {
+            readRampedAllpassGroup(taps, 4, kBlock, 0.03125f);
+            grouped = 0;
+        }
     }
 
     threeBandDecay(0, kSulacoLines, kBlock);
-    for (int k = 0; k < kSulacoLines; ++k)
-        network::scaleInPlace(x[k], outputGain);
-    network::feedbackMatrix(*this, x, kSulacoLines);
+    network::scaledFeedbackMatrix(*this, x, kSulacoLines, kBlock, outputGain);
 
     vec::copy(x[0], late[0], kBlock);
     vec::copy(x[1], late[1], kBlock);

@@ -1,0 +1,190 @@
+#include "KestruneRoom.h"
+
+#if __has_include("KestruneRoomEditor.h")
+#include "KestruneRoomEditor.h"
+#define KESTRUNE_HAVE_EDITOR 1
+#endif
+
+#include <cmath>
+
+using kestrune::kNumParameters;
+using kestrune::kParameterTable;
+
+namespace
+{
+constexpr bool isValidIndex(int index) { return index >= 0 && index < kNumParameters; }
+
+// Fixed two decimals, rounded half up on the magnitude, independent of the C locale.
+juce::String twoDecimals(double value)
+{
+    if (!std::isfinite(value))
+        value = 0.0;
+    const bool negative = value < 0.0;
+    const auto hundredths = static_cast<long long>(std::fabs(value) * 100.0 + 0.5);
+    const auto fraction = static_cast<int>(hundredths % 100);
+    juce::String text(negative ? "-" : "");
+    text << juce::String(hundredths / 100) << "." << (fraction < 10 ? "0" : "") << juce::String(fraction);
+    return text;
+}
+} // namespace
+
+KestruneRoom::KestruneRoom(const juce::File& preferencesFolder)
+    : juce::AudioProcessor(BusesProperties()
+                               .withInput("Input", juce::AudioChannelSet::stereo(), true)
+                               .withOutput("Output", juce::AudioChannelSet::stereo(), true))
+{
+    openPreferences(preferencesFolder);
+    if (appProperties != nullptr)
+    {
+        if (auto* user = appProperties->getUserSettings())
+            user->setValue("PluginName", "KestruneRoom");
+        if (auto* common = appProperties->getCommonSettings(true))
+            common->setValue("PluginName", "KestruneRoom");
+    }
+    loadGUIMode();
+
+    engine.setSampleRate(48000);
+    for (int k = 0; k < kNumParameters; ++k)
+        setParameter(k, engine.getDefaultNormalised(k));
+
+    presetName = "Default";
+    setLatencySamples(0);
+    uiWidth = 735;
+    uiHeight = 460;
+    mixLock = false;
+}
+
+KestruneRoom::~KestruneRoom() = default;
+
+const juce::String KestruneRoom::getName() const { return "KestruneRoom"; }
+
+void KestruneRoom::prepareToPlay(double sampleRate, int)
+{
+    const juce::ScopedLock lock(getCallbackLock());
+    engine.reset();
+    // Sizes the rings now so that the first block at this rate does not allocate.
+    if (sampleRate >= 1.0 && sampleRate < 2147483647.0)
+        engine.prepareForRate(static_cast<int>(sampleRate));
+}
+
+void KestruneRoom::releaseResources() {}
+
+bool KestruneRoom::isBusesLayoutSupported(const BusesLayout& layouts) const
+{
+    if (layouts.inputBuses.size() != 1 || layouts.outputBuses.size() != 1)
+        return false;
+    const auto in = layouts.getMainInputChannelSet();
+    const auto out = layouts.getMainOutputChannelSet();
+    return out == juce::AudioChannelSet::stereo()
+           && (in == juce::AudioChannelSet::mono() || in == juce::AudioChannelSet::stereo());
+}
+
+void KestruneRoom::processBlock(juce::AudioBuffer<float>& buffer, juce::MidiBuffer&)
+{
+    const juce::ScopedNoDenormals noDenormals;
+    // Before the host has given a rate the engine keeps its own (48000 Hz).
+    if (const double rate = getSampleRate(); rate >= 1.0 && rate < 2147483647.0)
+        engine.setSampleRate(static_cast<int>(rate));
+
+    const int n = buffer.getNumSamples();
+    const int channels = buffer.getNumChannels();
+    if (n < 1 || channels < 1)
+        return;
+
+    const int inputs = juce::jmin(getTotalNumInputChannels(), channels);
+    const int outputs = juce::jmin(getTotalNumOutputChannels(), channels);
+    const float* in[2] = {buffer.getReadPointer(0), buffer.getReadPointer(inputs > 1 ? 1 : 0)};
+    float* out[2] = {buffer.getWritePointer(0), buffer.getWritePointer(outputs > 1 ? 1 : 0)};
+    engine.process(in, out, n, 2);
+}
+
+void KestruneRoom::processBlockBypassed(juce::AudioBuffer<float>& buffer, juce::MidiBuffer&)
+{
+    const int n = buffer.getNumSamples();
+    const int channels = buffer.getNumChannels();
+    if (n < 1 || channels < 1)
+        return;
+    const int source = juce::jmin(getTotalNumInputChannels(), channels) > 1 ? 1 : 0;
+    const int target = juce::jmin(getTotalNumOutputChannels(), channels) > 1 ? 1 : 0;
+    if (source != target)
+        buffer.copyFrom(target, 0, buffer, source, 0, n);
+}
+
+void KestruneRoom::reset()
+{
+    const juce::ScopedLock lock(getCallbackLock());
+    engine.reset();
+}
+
+juce::AudioProcessorEditor* KestruneRoom::createEditor()
+{
+#if KESTRUNE_HAVE_EDITOR
+    return new KestruneRoomEditor(*this);
+#else
+    return new juce::GenericAudioProcessorEditor(*this);
+#endif
+}
+
+JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE("-Wdeprecated-declarations")
+
+int KestruneRoom::getNumParameters() { return kNumParameters; }
+
+const juce::String KestruneRoom::getParameterName(int index)
+{
+    return isValidIndex(index) ? juce::String(kParameterTable[(size_t) index].name) : juce::String();
+}
+
+float KestruneRoom::getParameter(int index)
+{
+    return isValidIndex(index) ? engine.getParameterNormalised(index) : 0.0f;
+}
+
+const juce::String KestruneRoom::getParameterText(int index)
+{
+    if (!isValidIndex(index))
+        return {};
+    return parameterTextFor(index, engine.getParameterValue(index));
+}
+
+float KestruneRoom::getParameterDefaultValue(int index)
+{
+    return isValidIndex(index) ? engine.getDefaultNormalised(index) : 0.0f;
+}
+
+void KestruneRoom::setParameter(int index, float newValue)
+{
+    if (!isValidIndex(index) || !std::isfinite(newValue))
+        return;
+    {
+        // The wrappers hold this lock around processBlock, so a change never lands mid-block.
+        const juce::ScopedLock lock(getCallbackLock());
+        if (engine.getParameterNormalised(index) == newValue)
+            return;
+        engine.setParameterNormalised(index, newValue);
+    }
+    sendChangeMessage();
+}
+
+// Unique identifiers: the LV2 wrapper otherwise derives them from the index and its name cleaner
+// maps the leading digit to "_", so "1".."9" and "10".."19" would collide.
+juce::String KestruneRoom::getParameterID(int index)
+{
+    return "p" + juce::String(index).paddedLeft('0', 2);
+}
+
+JUCE_END_IGNORE_WARNINGS_GCC_LIKE
+
+juce::String KestruneRoom::parameterTextFor(int index, float mappedValue)
+{
+    if (!isValidIndex(index))
+        return {};
+    if (index == kestrune::kType)
+    {
+        const double whole = std::floor(static_cast<double>(mappedValue));
+        const int m = whole >= 1.0 && whole <= kestrune::kNumModes ? static_cast<int>(whole) - 1 : 0;
+        return juce::String(kestrune::kModeNames[(size_t) m]);
+    }
+    return twoDecimals(static_cast<double>(mappedValue)) + kParameterTable[(size_t) index].suffix;
+}
+
+juce::AudioProcessor* JUCE_CALLTYPE createPluginFilter() { return new KestruneRoom(); }

@@ -1,0 +1,238 @@
+#include "AllocationCounter.h"
+#include "PluginTestUtils.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+using namespace kestrune::plugintest;
+using kestrune::kNumParameters;
+
+JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE("-Wdeprecated-declarations")
+
+namespace
+{
+struct ChangeCounter : juce::ChangeListener
+{
+    int count = 0;
+    void changeListenerCallback(juce::ChangeBroadcaster*) override { ++count; }
+};
+
+constexpr int kRate = 48000;
+constexpr int kBlock = 256;
+
+// Whether the reverb tail of an impulse survives `action`: a reset or mode set-up clears it.
+template <typename Action>
+bool tailSurvives(KestruneRoom& p, Action action)
+{
+    render(p, impulse(2, kRate / 4), kBlock);
+    action();
+    const auto after = render(p, silence(2, kRate / 8), kBlock);
+    return energy(after[0]) + energy(after[1]) > 1e-6;
+}
+} // namespace
+
+TEST(Processor, ConstructionAppliesEveryDefaultAndFixedProperties)
+{
+    TestProcessor p;
+    EXPECT_EQ(p->getName(), "KestruneRoom");
+    EXPECT_EQ(p->getNumParameters(), kNumParameters);
+    EXPECT_EQ(p->getLatencySamples(), 0);
+    EXPECT_EQ(p->getTailLengthSeconds(), 0.0);
+    EXPECT_FALSE(p->acceptsMidi());
+    EXPECT_EQ(p->getPresetName(), "Default");
+    EXPECT_EQ(p->uiWidth, 735);
+    EXPECT_EQ(p->uiHeight, 460);
+    EXPECT_FALSE(p->mixLock);
+    std::set<juce::String> ids;
+    for (int k = 0; k < kNumParameters; ++k)
+    {
+        EXPECT_EQ(p->getParameter(k), p->engine.getDefaultNormalised(k)) << k;
+        EXPECT_EQ(p->getParameterDefaultValue(k), p->engine.getDefaultNormalised(k)) << k;
+        EXPECT_EQ(p->getParameterName(k), kestrune::kParameterTable[(size_t) k].name);
+        ids.insert(p->getParameterID(k));
+    }
+    EXPECT_EQ(ids.size(), (size_t) kNumParameters) << "identifiers must be unique for the LV2 wrapper";
+}
+
+TEST(Processor, SettingTheCurrentValueIsANoOp)
+{
+    TestProcessor p;
+    prepare(*p, kRate, kBlock);
+    ChangeCounter changes;
+    p->addChangeListener(&changes);
+
+    // The type is at its default: setting it again must neither notify nor re-initialise the mode.
+    EXPECT_TRUE(tailSurvives(*p, [&] { p->setParameter(kestrune::kType, p->getParameter(kestrune::kType)); }));
+    p->dispatchPendingMessages();
+    EXPECT_EQ(changes.count, 0);
+
+    p->setParameter(kestrune::kDecay, 0.5f);
+    p->dispatchPendingMessages();
+    EXPECT_EQ(changes.count, 1);
+    EXPECT_EQ(p->getParameter(kestrune::kDecay), 0.5f);
+    p->removeChangeListener(&changes);
+}
+
+TEST(Processor, EveryChangeOfTheTypeValueReinitialisesTheMode)
+{
+    TestProcessor p;
+    prepare(*p, kRate, kBlock);
+    p->setParameter(kestrune::kType, 2.0f / 12.0f);
+    EXPECT_FALSE(tailSurvives(*p, [&] { p->setParameter(kestrune::kType, 1.0f / 12.0f); }));
+    EXPECT_TRUE(tailSurvives(*p, [&] { p->setParameter(kestrune::kType, 1.0f / 12.0f); }));
+    // Still "Large Room", but a different value: set up again.
+    EXPECT_FALSE(tailSurvives(*p, [&] { p->setParameter(kestrune::kType, 1.4f / 12.0f); }));
+    EXPECT_EQ(p->engine.getModeIndex(), 0u);
+}
+
+TEST(Processor, ParameterTexts)
+{
+    TestProcessor p;
+    EXPECT_EQ(p->getParameterText(kestrune::kMix), "100.00 % ");
+    EXPECT_EQ(p->getParameterText(kestrune::kHighCut), "8000.00 Hz ");
+    EXPECT_EQ(p->getParameterText(kestrune::kType), "Large Room");
+    p->setParameter(kestrune::kType, 0.0f);
+    EXPECT_EQ(p->getParameterText(kestrune::kType), "Large Room");
+    p->setParameter(kestrune::kType, 1.0f);
+    EXPECT_EQ(p->getParameterText(kestrune::kType), "Dense Room");
+
+    struct Case
+    {
+        int index;
+        float value;
+        const char* text;
+    };
+    const Case cases[] = {
+        {kestrune::kDecay, 0.5f, "0.50 s "},         {kestrune::kPredelay, 2.0f, "2.00 ms "},
+        {kestrune::kMix, -1.234f, "-1.23 % "},       {kestrune::kLateSize, 0.125f, "0.13"},
+        {kestrune::kRTBassMultiply, 1.999f, "2.00 X "}, {kestrune::kType, 4.9f, "Large Chamber"},
+        {kestrune::kType, 13.0f, "Large Room"},      {kestrune::kType, -3.0f, "Large Room"},
+        {kestrune::kType, NAN, "Large Room"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(KestruneRoom::parameterTextFor(c.index, c.value), c.text) << c.index << " " << c.value;
+}
+
+TEST(Processor, IndicesOutsideTheTableAreHarmless)
+{
+    TestProcessor p;
+    for (int index : {-1, 20, 21, 1000})
+    {
+        EXPECT_EQ(p->getParameterName(index), "");
+        EXPECT_EQ(p->getParameterText(index), "");
+        EXPECT_EQ(p->getParameter(index), 0.0f);
+        EXPECT_EQ(p->getParameterDefaultValue(index), 0.0f);
+        p->setParameter(index, 0.25f);
+    }
+    for (int k = 0; k < kNumParameters; ++k)
+        EXPECT_EQ(p->getParameter(k), p->engine.getDefaultNormalised(k)) << k;
+}
+
+TEST(Processor, HostRateReachesTheEngineTruncated)
+{
+    TestProcessor p;
+    prepare(*p, 44100.7, kBlock);
+    render(*p, silence(2, kBlock), kBlock);
+    EXPECT_EQ(p->engine.getHostRate(), 44100.0f);
+}
+
+TEST(Processor, SupportsOnlyMonoOrStereoIntoStereo)
+{
+    TestProcessor p;
+    using Set = juce::AudioChannelSet;
+    struct Case
+    {
+        std::vector<Set> inputs, outputs;
+        bool supported;
+    };
+    const Case cases[] = {
+        {{Set::mono()}, {Set::stereo()}, true},
+        {{Set::stereo()}, {Set::stereo()}, true},
+        {{Set::stereo()}, {Set::mono()}, false},
+        {{Set::mono()}, {Set::mono()}, false},
+        {{Set::disabled()}, {Set::stereo()}, false},
+        {{Set::create5point1()}, {Set::stereo()}, false},
+        {{Set::stereo()}, {Set::create5point1()}, false},
+        {{Set::stereo(), Set::stereo()}, {Set::stereo()}, false},
+        {{}, {Set::stereo()}, false},
+    };
+    for (const auto& c : cases)
+    {
+        KestruneRoom::BusesLayout layout;
+        layout.inputBuses.addArray(c.inputs.data(), (int) c.inputs.size());
+        layout.outputBuses.addArray(c.outputs.data(), (int) c.outputs.size());
+        EXPECT_EQ(p->isBusesLayoutSupported(layout), c.supported)
+            << layout.getMainInputChannelSet().getDescription() << " -> "
+            << layout.getMainOutputChannelSet().getDescription();
+    }
+}
+
+TEST(Processor, MonoInputFeedsBothEngineInputs)
+{
+    TestProcessor mono, stereo;
+    prepare(*mono, kRate, kBlock, 1);
+    prepare(*stereo, kRate, kBlock, 2);
+    ASSERT_EQ(mono->getTotalNumInputChannels(), 1);
+    ASSERT_EQ(mono->getTotalNumOutputChannels(), 2);
+    for (auto* p : {mono.processor.get(), stereo.processor.get()})
+        p->setParameter(kestrune::kMix, 0.5f);
+
+    // The second channel of the mono-in buffer holds junk a host may leave there; it must be ignored.
+    auto monoInput = impulse(2, kRate / 2);
+    for (size_t i = 0; i < monoInput[1].size(); ++i)
+        monoInput[1][i] = (i % 7 == 0) ? 0.9f : -0.3f;
+    const auto fromMono = render(*mono, monoInput, kBlock);
+    const auto fromStereo = render(*stereo, impulse(2, kRate / 2), kBlock);
+    for (int c = 0; c < 2; ++c)
+    {
+        EXPECT_GT(energy(fromMono[(size_t) c]), 0.01) << c;
+        EXPECT_EQ(maxDifference(fromMono[(size_t) c], fromStereo[(size_t) c]), 0.0f) << c;
+    }
+}
+
+TEST(Processor, BypassedBlockDuplicatesAMonoInput)
+{
+    TestProcessor p;
+    prepare(*p, kRate, kBlock, 1);
+    juce::AudioBuffer<float> buffer(2, 8);
+    buffer.clear();
+    for (int i = 0; i < 8; ++i)
+        buffer.setSample(0, i, 0.1f * (float) i);
+    juce::MidiBuffer midi;
+    p->processBlockBypassed(buffer, midi);
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(buffer.getSample(1, i), 0.1f * (float) i);
+}
+
+TEST(Processor, ProcessBlockAllocatesNothing)
+{
+    {
+        const ScopedAllocationCounter selfCheck;
+        auto probe = std::make_unique<int>(1);
+        ASSERT_EQ(selfCheck.count(), 1u) << "the counting operator new is not in effect";
+    }
+    TestProcessor p;
+    juce::AudioBuffer<float> buffer(2, 1024);
+    juce::MidiBuffer midi;
+    for (double rate : {44100.0, 96000.0, 48000.0})
+    {
+        prepare(*p, rate, 1024);
+        for (int mode = 0; mode < kestrune::kNumModes; ++mode)
+        {
+            p->setParameter(kestrune::kType, (float) (mode + 1) / 12.0f);
+            for (int n : {1, 63, 64, 500, 1024})
+            {
+                buffer.setSize(2, n, false, false, true);
+                for (int c = 0; c < 2; ++c)
+                    for (int i = 0; i < n; ++i)
+                        buffer.setSample(c, i, i == 0 ? 0.5f : 0.0f);
+                const ScopedAllocationCounter counter;
+                p->processBlock(buffer, midi);
+                EXPECT_EQ(counter.count(), 0u) << "rate " << rate << " mode " << mode << " n " << n;
+            }
+        }
+    }
+}
+
+JUCE_END_IGNORE_WARNINGS_GCC_LIKE

@@ -6,8 +6,10 @@
 // KESTRUNE_NO_DISPATCH to build the baseline only.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(KESTRUNE_NO_DISPATCH)
 #define KESTRUNE_DISPATCH __attribute__((target_clones("avx", "default")))
+#define KESTRUNE_HAS_DISPATCH 1
 #else
 #define KESTRUNE_DISPATCH
+#define KESTRUNE_HAS_DISPATCH 0
 #endif
 
 // For helpers that must be compiled inside each clone of their caller.
@@ -16,3 +18,16 @@
 #else
 #define KESTRUNE_INLINE inline
 #endif
+
+// True when the AVX build runs: a kernel may then take eight-float vectors, which the baseline build
+// would have to split into pairs of SSE operations. Only for code that is compiled inside a
+// KESTRUNE_DISPATCH routine (the routine itself or KESTRUNE_INLINE helpers it calls): elsewhere the
+// wide path would run as baseline code on an AVX processor.
+KESTRUNE_INLINE bool wideVectors()
+{
+#if KESTRUNE_HAS_DISPATCH
+    return __builtin_cpu_supports("avx");
+#else
+    return false;
+#endif
+}

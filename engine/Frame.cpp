@@ -1,9 +1,11 @@
 #include "ReverbEngine.h"
 #include "Dispatch.h"
 #include "StereoFilters.h"
+#include "WideLines.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #if defined(__SSE2__)
 #include <xmmintrin.h>
@@ -103,19 +105,63 @@ KESTRUNE_DISPATCH void ReverbEngine::threeBandDecay(int first, int count, int n)
     const float cb = bassCrossoverCoefficient, keepB = 1.0f - cb;
     const float ch = highCrossoverCoefficient, keepH = 1.0f - ch;
     int done = 0;
+    if (wideVectors() && n % 4 == 0)
+    {
+        // Eight lines at a time (see WideLines.h).
+        using wide::Lines8;
+        for (; done + 8 <= count; done += 8)
+        {
+            const int l = first + done;
+            alignas(32) float bs[8], hs[8];
+            for (int i = 0; i < 8; ++i)
+            {
+                bs[i] = bassCrossover[l + i].state;
+                hs[i] = highCrossover[l + i].state;
+            }
+            Lines8 b, h, mid, bass, ratio;
+            wide::load(b, bs);
+            wide::load(h, hs);
+            wide::load(mid, midGains + l);
+            wide::load(bass, bassGains + l);
+            wide::load(ratio, highRatios + l);
+            float* x[8];
+            for (int i = 0; i < 8; ++i)
+                x[i] = lineBuffer[l + i];
+            for (int j = 0; j < n; j += 4)
+            {
+                Lines8 t[4];
+                wide::loadTransposed(x, j, t);
+                for (Lines8& in : t)
+                {
+                    b = b * keepB + cb * in;
+                    const Lines8 y = (in - b) * mid + b * bass;
+                    h = h * keepH + ch * y;
+                    in = (y - h) * ratio + h;
+                }
+                wide::storeTransposed(x, j, t);
+            }
+            wide::store(bs, b);
+            wide::store(hs, h);
+            for (int i = 0; i < 8; ++i)
+            {
+                bassCrossover[l + i].state = bs[i];
+                highCrossover[l + i].state = hs[i];
+            }
+        }
+    }
 #ifdef KESTRUNE_SSE
     // Four lines side by side in one vector, four samples at a time through a 4 x 4 transpose: the
     // lines' recursions run in parallel. Every lane does the scalar path's operations in its order.
     if (n % 4 == 0)
     {
         constexpr int kMaxGroups = 8;
-        const int groups = std::min(count / 4, kMaxGroups);
+        const int groups = std::min((count - done) / 4, kMaxGroups);
         const __m128 vcb = _mm_set1_ps(cb), vkeepB = _mm_set1_ps(keepB);
         const __m128 vch = _mm_set1_ps(ch), vkeepH = _mm_set1_ps(keepH);
         // Group by group, so that the states and gains stay in registers across the block.
         for (int g = 0; g < groups; ++g)
         {
-            const int l = first + 4 * g;
+            const int l = first + done + 4 * g;
             __m128 b = _mm_setr_ps(bassCrossover[l].state, bassCrossover[l + 1].state, bassCrossover[l + 2].state,
                                    bassCrossover[l + 3].state);
             __m128 h = _mm_setr_ps(highCrossover[l].state, highCrossover[l + 1].state, highCrossover[l + 2].state,
@@ -155,7 +201,7 @@ KESTRUNE_DISPATCH void ReverbEngine::threeBandDecay(int first, int count, int n)
                 highCrossover[l + i].state = hs[i];
             }
         }
-        done = 4 * groups;
+        done += 4 * groups;
     }
 #endif
     for (int l = first + done; l < first + count; ++l)
@@ -275,11 +321,24 @@ KESTRUNE_DISPATCH void ReverbEngine::processFrame(const float* const* in, float*
         // time with the per-sample products and sums.
         const int count = std::min(numSamples - i, kFrame - p);
         float wet[kFrame], dry[kFrame];
-        for (int k = 0; k < count; ++k)
+        const float wetBefore = wetSmoother.state, dryBefore = drySmoother.state;
+        wet[0] = wetSmoother.smooth(wetTarget, c);
+        dry[0] = drySmoother.smooth(dryTarget, c);
+        if (std::memcmp(&wet[0], &wetBefore, sizeof(float)) == 0 && std::memcmp(&dry[0], &dryBefore, sizeof(float)) == 0)
         {
-            wet[k] = wetSmoother.smooth(wetTarget, c);
-            dry[k] = drySmoother.smooth(dryTarget, c);
+            // Settled: a step that leaves both states unchanged leaves them unchanged for good.
+            for (int k = 1; k < count; ++k)
+            {
+                wet[k] = wet[0];
+                dry[k] = dry[0];
+            }
         }
+        else
+            for (int k = 1; k < count; ++k)
+            {
+                wet[k] = wetSmoother.smooth(wetTarget, c);
+                dry[k] = drySmoother.smooth(dryTarget, c);
+            }
         float* frameL = frame[0] + p;
         float* frameR = frame[1] + p;
         int k = 0;

@@ -2,6 +2,7 @@
 #include "Dispatch.h"
 
 #include "Vector.h"
+#include "WideLines.h"
 
 #include <algorithm>
 #include <cmath>
@@ -140,16 +141,53 @@ inline void rampSample(float bounded, int j, int32_t* integer, float* fraction)
     }
 }
 
+// Eight samples in one vector: an AVX register in the AVX build, two SSE registers otherwise.
+typedef float Floats8 __attribute__((vector_size(32)));
+typedef int32_t Ints8 __attribute__((vector_size(32)));
+
+// Ramp samples j .. j + 7 bounded as rampDelay bounds them (NaN and negatives give 0).
+KESTRUNE_INLINE void rampDelays(float start, float inc, int j, Floats8& out)
+{
+    const Ints8 count = Ints8{1, 2, 3, 4, 5, 6, 7, 8} + j;
+    const Floats8 d = start + inc * __builtin_convertvector(count, Floats8);
+    const Floats8 zero = {};
+    const Floats8 bounded = kMaxDelay < d ? Floats8{} + kMaxDelay : d;
+    out = d >= 0.0f ? bounded : zero;
+}
+
 template <Interpolation I>
 KESTRUNE_INLINE void ramp(float start, float inc, int n, int32_t* integer, float* fraction)
 {
     int j = 0;
+    // Eight samples at a time with the scalar path's roundings: the same IEEE operations per sample.
+    if (wideVectors())
+    for (; j + 8 <= n; j += 8)
+    {
+        Floats8 bounded;
+        rampDelays(start, inc, j, bounded);
+        const Ints8 i = __builtin_convertvector(bounded, Ints8);
+        const Floats8 f = bounded - __builtin_convertvector(i, Floats8);
+        std::memcpy(integer + j, &i, sizeof(i));
+        Floats8 out;
+        if constexpr (I == Interpolation::FirstOrderAllpass)
+        {
+            // The table entry computed in place, by the table's own formula: no per-sample lookup.
+            const Ints8 k = __builtin_convertvector(f * 256.0f, Ints8) & 255;
+            const Floats8 x = __builtin_convertvector(k, Floats8) * 0.00390625f;
+            const Floats8 c = (1.0f - x) / (1.0f + x);
+            out = kTableCap < c ? Floats8{} + kTableCap : c;
+        }
+        else if constexpr (I == Interpolation::QuantisedLinear)
+            out = __builtin_convertvector(__builtin_convertvector(f * 32.0f, Ints8), Floats8) * 0.03125f;
+        else
+            out = f;
+        std::memcpy(fraction + j, &out, sizeof(out));
+    }
 #ifdef KESTRUNE_SSE
-    // Four samples at a time with the scalar path's roundings: the products and sums are the same IEEE
-    // operations, and cmpge/and reproduce the bound (NaN and negatives give 0).
+    // Four at a time: cmpge/and reproduce the bound.
     const __m128 vStart = _mm_set1_ps(start), vInc = _mm_set1_ps(inc);
     const __m128 vMax = _mm_set1_ps(kMaxDelay), zero = _mm_setzero_ps();
-    __m128i count = _mm_setr_epi32(1, 2, 3, 4);
+    __m128i count = _mm_setr_epi32(j + 1, j + 2, j + 3, j + 4);
     const __m128i four = _mm_set1_epi32(4);
     for (; j + 4 <= n; j += 4)
     {
@@ -158,22 +196,22 @@ KESTRUNE_INLINE void ramp(float start, float inc, int n, int32_t* integer, float
         const __m128 bounded = _mm_and_ps(_mm_cmpge_ps(d, zero), _mm_min_ps(d, vMax));
         const __m128i i = _mm_cvttps_epi32(bounded);
         const __m128 f = _mm_sub_ps(bounded, _mm_cvtepi32_ps(i));
-        _mm_store_si128(reinterpret_cast<__m128i*>(integer + j), i);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(integer + j), i);
         if constexpr (I == Interpolation::FirstOrderAllpass)
         {
-            // The table entry computed in place, by the table's own formula: no per-sample lookup.
             const __m128i k = _mm_and_si128(_mm_cvttps_epi32(_mm_mul_ps(f, _mm_set1_ps(256.0f))),
                                             _mm_set1_epi32(255));
             const __m128 x = _mm_mul_ps(_mm_cvtepi32_ps(k), _mm_set1_ps(0.00390625f));
             const __m128 one = _mm_set1_ps(1.0f);
             const __m128 c = _mm_div_ps(_mm_sub_ps(one, x), _mm_add_ps(one, x));
-            _mm_store_ps(fraction + j, _mm_min_ps(c, _mm_set1_ps(kTableCap)));
+            _mm_storeu_ps(fraction + j, _mm_min_ps(c, _mm_set1_ps(kTableCap)));
         }
         else if constexpr (I == Interpolation::QuantisedLinear)
-            _mm_store_ps(fraction + j, _mm_mul_ps(_mm_cvtepi32_ps(_mm_cvttps_epi32(_mm_mul_ps(f, _mm_set1_ps(32.0f)))),
-                                                  _mm_set1_ps(0.03125f)));
+            _mm_storeu_ps(fraction + j,
+                          _mm_mul_ps(_mm_cvtepi32_ps(_mm_cvttps_epi32(_mm_mul_ps(f, _mm_set1_ps(32.0f)))),
+                                     _mm_set1_ps(0.03125f)));
         else
-            _mm_store_ps(fraction + j, f);
+            _mm_storeu_ps(fraction + j, f);
     }
 #endif
     for (; j < n; ++j)
@@ -200,11 +238,20 @@ KESTRUNE_INLINE void gather(const float* __restrict ring, int64_t w, int64_t mas
         }
     }
     else if (base - (n - 1) + std::min(spread, 0) >= 0 && base + std::max(spread, 0) + 1 <= mask)
-        for (int j = 0; j < n; ++j)
+        // The integer part steps a few times at most: a reversed run of the ring for each value.
+        for (int j = 0; j < n;)
         {
-            const int64_t p = base - j + (integer[j] - i0);
-            first[j] = ring[p];
-            second[j] = ring[p + 1];
+            const int32_t i = integer[j];
+            int end = j + 1;
+            while (end < n && integer[end] == i)
+                ++end;
+            const float* src = ring + base + (i - i0);
+            for (int k = j; k < end; ++k)
+            {
+                first[k] = src[-k];
+                second[k] = src[1 - k];
+            }
+            j = end;
         }
     else
         for (int j = 0; j < n; ++j)
@@ -223,8 +270,7 @@ KESTRUNE_INLINE void rampedRead(const float* __restrict ring, int64_t w, int64_t
     constexpr int kMax = ModulatedDelayLine::kMaxBlock;
     if constexpr (N != 0)
         n = N;
-#ifdef KESTRUNE_SSE
-    if constexpr (N != 0 && I != Interpolation::FirstOrderAllpass)
+    if constexpr (N != 0 && N % 8 == 0 && I != Interpolation::FirstOrderAllpass)
     {
         // The usual case: one integer delay over the whole block, so both taps are reversed runs of the
         // ring and the ramp, the fraction and the interpolation go in one pass.
@@ -232,29 +278,52 @@ KESTRUNE_INLINE void rampedRead(const float* __restrict ring, int64_t w, int64_t
         const int64_t base = (w + i0) & mask;
         if (i0 == static_cast<int32_t>(rampDelay(start, inc, N - 1)) && base - (N - 1) >= 0 && base + 1 <= mask)
         {
-            const float* src = ring + base - 3;
-            const __m128 vStart = _mm_set1_ps(start), vInc = _mm_set1_ps(inc);
-            const __m128 vMax = _mm_set1_ps(kMaxDelay), zero = _mm_setzero_ps();
-            const __m128 vInteger = _mm_cvtepi32_ps(_mm_set1_epi32(i0));
-            __m128i count = _mm_setr_epi32(1, 2, 3, 4);
-            for (int j = 0; j < N; j += 4)
+#ifdef KESTRUNE_SSE
+            if (!wideVectors())
             {
-                const __m128 d = _mm_add_ps(vStart, _mm_mul_ps(vInc, _mm_cvtepi32_ps(count)));
-                count = _mm_add_epi32(count, _mm_set1_epi32(4));
-                const __m128 bounded = _mm_and_ps(_mm_cmpge_ps(d, zero), _mm_min_ps(d, vMax));
-                __m128 f = _mm_sub_ps(bounded, vInteger);
+                const float* src4 = ring + base - 3;
+                const __m128 vStart = _mm_set1_ps(start), vInc = _mm_set1_ps(inc);
+                const __m128 vMax = _mm_set1_ps(kMaxDelay), zero = _mm_setzero_ps();
+                const __m128 vInteger = _mm_set1_ps(static_cast<float>(i0));
+                __m128i count = _mm_setr_epi32(1, 2, 3, 4);
+                for (int j = 0; j < N; j += 4)
+                {
+                    const __m128 d = _mm_add_ps(vStart, _mm_mul_ps(vInc, _mm_cvtepi32_ps(count)));
+                    count = _mm_add_epi32(count, _mm_set1_epi32(4));
+                    const __m128 bounded = _mm_and_ps(_mm_cmpge_ps(d, zero), _mm_min_ps(d, vMax));
+                    __m128 f = _mm_sub_ps(bounded, vInteger);
+                    if constexpr (I == Interpolation::QuantisedLinear)
+                        f = _mm_mul_ps(_mm_cvtepi32_ps(_mm_cvttps_epi32(_mm_mul_ps(f, _mm_set1_ps(32.0f)))),
+                                       _mm_set1_ps(0.03125f));
+                    const __m128 a = _mm_loadu_ps(src4 - j), b = _mm_loadu_ps(src4 + 1 - j);
+                    const __m128 first = _mm_shuffle_ps(a, a, _MM_SHUFFLE(0, 1, 2, 3));
+                    const __m128 second = _mm_shuffle_ps(b, b, _MM_SHUFFLE(0, 1, 2, 3));
+                    _mm_storeu_ps(y + j, _mm_add_ps(_mm_mul_ps(_mm_sub_ps(second, first), f), first));
+                }
+                return;
+            }
+#endif
+            const float* src = ring + base - 7;
+            const float integer = static_cast<float>(i0);
+            const Ints8 reverse = {7, 6, 5, 4, 3, 2, 1, 0};
+            for (int j = 0; j < N; j += 8)
+            {
+                Floats8 bounded;
+                rampDelays(start, inc, j, bounded);
+                Floats8 f = bounded - integer;
                 if constexpr (I == Interpolation::QuantisedLinear)
-                    f = _mm_mul_ps(_mm_cvtepi32_ps(_mm_cvttps_epi32(_mm_mul_ps(f, _mm_set1_ps(32.0f)))),
-                                   _mm_set1_ps(0.03125f));
-                const __m128 a = _mm_loadu_ps(src - j), b = _mm_loadu_ps(src + 1 - j);
-                const __m128 first = _mm_shuffle_ps(a, a, _MM_SHUFFLE(0, 1, 2, 3));
-                const __m128 second = _mm_shuffle_ps(b, b, _MM_SHUFFLE(0, 1, 2, 3));
-                _mm_storeu_ps(y + j, _mm_add_ps(_mm_mul_ps(_mm_sub_ps(second, first), f), first));
+                    f = __builtin_convertvector(__builtin_convertvector(f * 32.0f, Ints8), Floats8) * 0.03125f;
+                Floats8 a, b;
+                std::memcpy(&a, src - j, sizeof(a));
+                std::memcpy(&b, src + 1 - j, sizeof(b));
+                const Floats8 first = __builtin_shuffle(a, reverse);
+                const Floats8 second = __builtin_shuffle(b, reverse);
+                const Floats8 out = (second - first) * f + first;
+                std::memcpy(y + j, &out, sizeof(out));
             }
             return;
         }
     }
-#endif
     alignas(16) int32_t integer[kMax];
     alignas(16) float fraction[kMax];
     ramp<I>(start, inc, n, integer, fraction);
@@ -357,10 +426,67 @@ KESTRUNE_INLINE void allpassBlock(ModulatedDelayLine& line, const float* in, flo
 }
 } // namespace
 
+namespace
+{
+// A tap's ramp, its allpass coefficients and both gathered samples; the state as it starts.
+KESTRUNE_INLINE void prepareTap(const AllpassTap& tap, int n, float rampFactor, float* coefficient, float* first,
+                                float* second, float& state)
+{
+    ModulatedDelayLine& line = *tap.line;
+    ModulatedDelayLine::TapSlot& slot = line.slot(tap.slot);
+    const float start = slot.previousDelay;
+    const float inc = (tap.target - start) * rampFactor;
+    alignas(32) int32_t integer[ModulatedDelayLine::kMaxBlock];
+    ramp<Interpolation::FirstOrderAllpass>(start, inc, n, integer, coefficient);
+    gather(line.ring(), line.writeIndex(), line.mask(), integer, n, first, second);
+    state = slot.state;
+}
+} // namespace
+
 KESTRUNE_DISPATCH void readRampedAllpassGroup(const AllpassTap* taps, int count, int n, float rampFactor)
 {
-#ifdef KESTRUNE_SSE
     constexpr int kMax = ModulatedDelayLine::kMaxBlock;
+    if (wideVectors() && count == 8 && n % 4 == 0 && n > 0 && n <= kMax)
+    {
+        // Lane t runs tap t's recursion s = c*(a - s) + b (see WideLines.h for the layout).
+        alignas(32) float coefficient[8][kMax];
+        alignas(32) float first[8][kMax];
+        alignas(32) float second[8][kMax];
+        alignas(32) float state[8];
+        float* c[8];
+        float* a[8];
+        float* b[8];
+        float* y[8];
+        for (int t = 0; t < 8; ++t)
+        {
+            prepareTap(taps[t], n, rampFactor, coefficient[t], first[t], second[t], state[t]);
+            c[t] = coefficient[t];
+            a[t] = first[t];
+            b[t] = second[t];
+            y[t] = taps[t].out;
+        }
+        wide::Lines8 s;
+        wide::load(s, state);
+        for (int j = 0; j < n; j += 4)
+        {
+            wide::Lines8 vc[4], va[4], vb[4];
+            wide::loadTransposed(c, j, vc);
+            wide::loadTransposed(a, j, va);
+            wide::loadTransposed(b, j, vb);
+            for (int k = 0; k < 4; ++k)
+                va[k] = s = vc[k] * (va[k] - s) + vb[k];
+            wide::storeTransposed(y, j, va);
+        }
+        wide::store(state, s);
+        for (int t = 0; t < 8; ++t)
+        {
+            ModulatedDelayLine::TapSlot& slot = taps[t].line->slot(taps[t].slot);
+            slot.state = state[t];
+            slot.previousDelay = taps[t].target;
+        }
+        return;
+    }
+#ifdef KESTRUNE_SSE
     if (count == 4 && n % 4 == 0 && n > 0 && n <= kMax)
     {
         alignas(16) float coefficient[4][kMax];
@@ -368,16 +494,7 @@ KESTRUNE_DISPATCH void readRampedAllpassGroup(const AllpassTap* taps, int count,
         alignas(16) float second[4][kMax];
         alignas(16) float state[4];
         for (int t = 0; t < 4; ++t)
-        {
-            ModulatedDelayLine& line = *taps[t].line;
-            ModulatedDelayLine::TapSlot& slot = line.slot(taps[t].slot);
-            const float start = slot.previousDelay;
-            const float inc = (taps[t].target - start) * rampFactor;
-            alignas(16) int32_t integer[kMax];
-            ramp<Interpolation::FirstOrderAllpass>(start, inc, n, integer, coefficient[t]);
-            gather(line.ring(), line.writeIndex(), line.mask(), integer, n, first[t], second[t]);
-            state[t] = slot.state;
-        }
+            prepareTap(taps[t], n, rampFactor, coefficient[t], first[t], second[t], state[t]);
         // Lane t runs tap t's recursion s = c*(a - s) + b, four samples per transposed step.
         __m128 s = _mm_load_ps(state);
         for (int j = 0; j < n; j += 4)
@@ -410,6 +527,12 @@ KESTRUNE_DISPATCH void readRampedAllpassGroup(const AllpassTap* taps, int count,
         }
         return;
     }
+    if (count > 4)
+    {
+        readRampedAllpassGroup(taps, 4, n, rampFactor);
+        readRampedAllpassGroup(taps + 4, count - 4, n, rampFactor);
+        return;
+    }
 #endif
     for (int t = 0; t < count; ++t)
         taps[t].line->readRamped(taps[t].out, n, taps[t].slot, taps[t].target, rampFactor,
@@ -420,7 +543,7 @@ KESTRUNE_DISPATCH void allpassBlockFirstOrderGroup(ModulatedDelayLine* const* li
                                  int count, int n, const float* newDelay, float g, const float* loopGain,
                                  float rampFactor)
 {
-    AllpassTap taps[4] = {};
+    AllpassTap taps[8] = {};
     for (int t = 0; t < count; ++t)
         taps[t] = AllpassTap{lines[t], 0, newDelay[t], lines[t]->output()};
     readRampedAllpassGroup(taps, count, n, rampFactor);

@@ -175,8 +175,8 @@ void allpassBlockFirstOrder(ModulatedDelayLine& line, const float* in, float* ou
 void allpassBlockQuantised(ModulatedDelayLine& line, const float* in, float* out, int n, float newDelay, float g,
                            float loopGain, float rampFactor);
 
-// One ramped first-order-allpass read from each of up to four taps over n samples: the results of
-// readRamped on each in turn, with the taps' recursions run side by side.
+// One ramped first-order-allpass read from each of count taps (any number; four or eight run side
+// by side) over n samples: the results of readRamped on each in turn.
 struct AllpassTap
 {
     ModulatedDelayLine* line;
@@ -186,7 +186,7 @@ struct AllpassTap
 };
 void readRampedAllpassGroup(const AllpassTap* taps, int count, int n, float rampFactor);
 
-// allpassBlockFirstOrder on up to four sections at once (distinct lines, slot 0), the same results.
+// allpassBlockFirstOrder on up to eight sections at once (distinct lines, slot 0), the same results.
 void allpassBlockFirstOrderGroup(ModulatedDelayLine* const* lines, const float* const* in, float* const* out,
                                  int count, int n, const float* newDelay, float g, const float* loopGain,
                                  float rampFactor);

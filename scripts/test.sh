@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: the engine under AddressSanitizer and UBSan, everything in release,
-# then the threading test under ThreadSanitizer.
+# Sets up, builds and runs every test: the engine under AddressSanitizer and UBSan, the threading test
+# under ThreadSanitizer, then everything in release.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -11,13 +11,14 @@ cmake --build build/sanitize -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build/sanitize -j "$jobs" --output-on-failure
 
-cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build/release -j "$jobs"
-ctest --test-dir build/release -j "$jobs" --output-on-failure
-
 # The processor under ThreadSanitizer: parameter automation against running blocks. Address-space
 # randomisation is turned off for the run because some kernels' layouts confuse the sanitizer.
 cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRUNE_TSAN=ON
 cmake --build build/tsan -j "$jobs" --target plugin_tests
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
     setarch "$(uname -m)" -R build/tsan/tests/plugin/plugin_tests --gtest_filter='Threading.*'
+
+# Everything else in release, last so that the run ends with CTest's summary.
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build/release -j "$jobs"
+ctest --test-dir build/release -j "$jobs" --output-on-failure

@@ -105,23 +105,22 @@ KESTRUNE_DISPATCH void ReverbEngine::lateNetworkBrightRoom()
 
     // The sections read before they write: below one block a read would return the ring's contents
     // from a whole ring earlier (and below 0 samples not yet written), so the delay is held at one block.
-    // Four loops' sections at a time: their interpolation recursions run side by side.
+    // A section of all eight loops at a time: their interpolation recursions run side by side.
     for (int m = 0; m < kSections; ++m)
-        for (int i = 0; i < kLoops; i += 4)
+    {
+        ModulatedDelayLine* group[kLoops];
+        float* x[kLoops];
+        float delays[kLoops];
+        for (int i = 0; i < kLoops; ++i)
         {
-            ModulatedDelayLine* group[4];
-            float* x[4];
-            float delays[4];
-            for (int k = 0; k < 4; ++k)
-            {
-                const int q = 8 * m + i + k;
-                group[k] = &lines[kFirstLateLine + q];
-                x[k] = lineBuffer[i + k];
-                delays[k] = late::atLeast(lateLengths[q] + offsets[q], blockLength);
-            }
-            allpassBlockFirstOrderGroup(group, x, x, 4, kBlock, delays, kConstant7071, midGains + 8 * m + i,
-                                        1.0f / 64.0f);
+            const int q = 8 * m + i;
+            group[i] = &lines[kFirstLateLine + q];
+            x[i] = lineBuffer[i];
+            delays[i] = late::atLeast(lateLengths[q] + offsets[q], blockLength);
         }
+        allpassBlockFirstOrderGroup(group, x, x, kLoops, kBlock, delays, kConstant7071, midGains + 8 * m,
+                                    1.0f / 64.0f);
+    }
 
     for (int k = 0; k < 4; ++k)
     {

@@ -225,7 +225,7 @@ KESTRUNE_INLINE void matrix(ReverbEngine& e, float (*x)[ReverbEngine::kFrame], f
 }
 
 // Both stages of the 32-sample networks.
-inline void feedbackMatrix(ReverbEngine& e, float (*x)[ReverbEngine::kFrame], int lineCount)
+KESTRUNE_INLINE void feedbackMatrix(ReverbEngine& e, float (*x)[ReverbEngine::kFrame], int lineCount)
 {
     switch (lineCount)
     {
@@ -242,7 +242,7 @@ inline void feedbackMatrix(ReverbEngine& e, float (*x)[ReverbEngine::kFrame], in
 }
 
 // Each line times gain, then both stages, over n samples.
-inline void scaledFeedbackMatrix(ReverbEngine& e, float (*x)[ReverbEngine::kFrame], int lineCount, int n,
+KESTRUNE_INLINE void scaledFeedbackMatrix(ReverbEngine& e, float (*x)[ReverbEngine::kFrame], int lineCount, int n,
                                  float gain)
 {
     if (n == 64 || n == 32)

@@ -73,18 +73,18 @@ KESTRUNE_DISPATCH void ReverbEngine::lateNetworkDenseRoom()
     float* const sources[4] = {branchB[0], branchB[1], branchA[0], branchA[1]};
     for (int i = 0; i < kDenseLines; ++i)
         lines[kFirstLateLine + i].writeSum(x[i], sources[i & 3], kBlock);
-    // The modulated reads of two neighbouring quads at a time: four interpolation recursions side by side.
-    for (int q = 0; q < 8; q += 2)
+    // The modulated reads of four neighbouring quads at a time: eight interpolation recursions side by side.
+    for (int q = 0; q < 8; q += 4)
     {
-        AllpassTap taps[4];
-        for (int k = 0; k < 2; ++k)
+        AllpassTap taps[8];
+        for (int k = 0; k < 4; ++k)
         {
             const int i = 4 * (q + k);
             taps[2 * k] = {&lines[kFirstLateLine + i], 0, std::max(lateLengths[i] + offsets[q + k], 0.0f), x[i]};
             taps[2 * k + 1] = {&lines[kFirstLateLine + i + 1], 0,
                                std::max(lateLengths[i + 1] - offsets[q + k], 0.0f), x[i + 1]};
         }
-        readRampedAllpassGroup(taps, 4, kBlock, 0.03125f);
+        readRampedAllpassGroup(taps, 8, kBlock, 0.03125f);
     }
     for (int q = 0; q < 8; ++q)
     {

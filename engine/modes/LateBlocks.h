@@ -1,6 +1,8 @@
 #pragma once
 
+#include "Dispatch.h"
 #include "Filters.h"
+#include "WideLines.h"
 
 #if defined(__SSE2__)
 #include <xmmintrin.h>
@@ -24,12 +26,43 @@ inline void butterfly(float* a, float* b, int n)
 // Two-band gain around a one-pole split on count block buffers: the low-passed part of x[i] takes
 // lowerGains[i] (1 when null), the rest upperGains[i]. The filter states carry over to the next block.
 // Eight lines run side by side so that their recursions overlap instead of queueing.
-inline void splitGains(OnePole* filters, float (*x)[64], int count, int n, float coefficient,
+KESTRUNE_INLINE void splitGains(OnePole* filters, float (*x)[64], int count, int n, float coefficient,
                        const float* upperGains, const float* lowerGains)
 {
     constexpr int kGroup = 8;
     const float keep = 1.0f - coefficient;
     int g = 0;
+    if (wideVectors() && n % 4 == 0)
+        for (; g + 8 <= count; g += 8)
+        {
+            alignas(32) float s8[8], lower8[8];
+            for (int i = 0; i < 8; ++i)
+            {
+                s8[i] = filters[g + i].state;
+                lower8[i] = lowerGains != nullptr ? lowerGains[g + i] : 1.0f;
+            }
+            wide::Lines8 state, upper, lower;
+            wide::load(state, s8);
+            wide::load(upper, upperGains + g);
+            wide::load(lower, lower8);
+            float* lines[8];
+            for (int i = 0; i < 8; ++i)
+                lines[i] = x[g + i];
+            for (int j = 0; j < n; j += 4)
+            {
+                wide::Lines8 t[4];
+                wide::loadTransposed(lines, j, t);
+                for (wide::Lines8& in : t)
+                {
+                    state = state * keep + coefficient * in;
+                    in = (in - state) * upper + state * lower;
+                }
+                wide::storeTransposed(lines, j, t);
+            }
+            wide::store(s8, state);
+            for (int i = 0; i < 8; ++i)
+                filters[g + i].state = s8[i];
+        }
 #if defined(__SSE2__)
     // Four lines in the lanes of one vector, four samples at a time through a transpose; each lane
     // does the scalar operations below in their order (a missing lower gain multiplies by 1 as well).

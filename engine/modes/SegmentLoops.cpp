@@ -1,4 +1,5 @@
 #include "SegmentLoops.h"
+#include "WideLines.h"
 #include "Dispatch.h"
 
 #include "Vector.h"
@@ -62,7 +63,7 @@ void step(const float* __restrict d, float* __restrict x, float* __restrict v, f
 // x = ratio lp + (x - lp) (bass). The loops run side by side so that their recursions overlap; the
 // arithmetic is OnePole::process's, in its order.
 template <bool Bass>
-void shelves(ReverbEngine& e, OnePole* filters, float coefficient, const float* ratios, int loopCount)
+KESTRUNE_INLINE void shelves(ReverbEngine& e, OnePole* filters, float coefficient, const float* ratios, int loopCount)
 {
     constexpr int kMaxLoops = 8;
     float state[kMaxLoops];
@@ -74,6 +75,25 @@ void shelves(ReverbEngine& e, OnePole* filters, float coefficient, const float* 
     }
     const float keep = 1.0f - coefficient;
     int first = 0;
+    if (wideVectors())
+        for (; first + 8 <= loopCount; first += 8)
+        {
+            wide::Lines8 lp, ratio;
+            wide::load(lp, state + first);
+            wide::load(ratio, ratios + first);
+            for (int j = 0; j < kBlock; j += 4)
+            {
+                wide::Lines8 t[4];
+                wide::loadTransposed(x + first, j, t);
+                for (wide::Lines8& in : t)
+                {
+                    lp = lp * keep + coefficient * in;
+                    in = Bass ? lp * ratio + (in - lp) : (in - lp) * ratio + lp;
+                }
+                wide::storeTransposed(x + first, j, t);
+            }
+            wide::store(state + first, lp);
+        }
 #if defined(__SSE2__)
     // Four loops in the lanes of one vector through a 4 x 4 transpose, each lane doing the scalar
     // operations below in their order.
@@ -121,7 +141,7 @@ void shelves(ReverbEngine& e, OnePole* filters, float coefficient, const float* 
 
 // A fixed allpass that reads before it writes: its delay must reach past the block it is about to
 // write, or it returns samples from a whole ring earlier (low host rates at small sizes).
-void fixedAllpass(ReverbEngine& e, int lateLine, float* x, float g)
+KESTRUNE_INLINE void fixedAllpass(ReverbEngine& e, int lateLine, float* x, float g)
 {
     ModulatedDelayLine& delay = e.lines[ReverbEngine::kFirstLateLine + lateLine];
     const int64_t length = std::max<int64_t>(e.lateFloors[lateLine] - kBlock, kBlock);

@@ -93,8 +93,8 @@ KESTRUNE_DISPATCH void ReverbEngine::lateNetworkSulaco()
     float* const sources[4] = {branchB[0], branchB[1], branchA[0], branchA[1]};
     for (int k = 0; k < kSulacoLines; ++k)
         lines[kFirstLateLine + k].writeSum(x[k], sources[k & 3], kBlock);
-    // Lines with bit 1 set interpolate through the allpass, four of them side by side.
-    AllpassTap taps[4];
+    // Lines with bit 1 set interpolate through the allpass, all eight side by side.
+    AllpassTap taps[8];
     int grouped = 0;
     for (int k = 0; k < kSulacoLines; ++k)
     {
@@ -105,12 +105,8 @@ KESTRUNE_DISPATCH void ReverbEngine::lateNetworkSulaco()
             continue;
         }
         taps[grouped++] = {&lines[kFirstLateLine + k], 0, lateLengths[k] + offsets[k], x[k]};
-        if (grouped == 4)
-        {
-            readRampedAllpassGroup(taps, 4, kBlock, 0.03125f);
-            grouped = 0;
-        }
     }
+    readRampedAllpassGroup(taps, grouped, kBlock, 0.03125f);
 
     threeBandDecay(0, kSulacoLines, kBlock);
     network::scaledFeedbackMatrix(*this, x, kSulacoLines, kBlock, outputGain);

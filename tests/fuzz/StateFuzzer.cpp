@@ -24,7 +24,8 @@ void check(bool condition, const char* what)
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    static juce::ScopedJuceInitialiser_GUI juce;
+    // Not a static initialiser object: it would be torn down after JUCE's own statics.
+    juce::initialiseJuce_GUI();
     static const auto folder = juce::File::getSpecialLocation(juce::File::tempDirectory)
                                    .getNonexistentChildFile("kestrune-fuzz", "", false);
     folder.createDirectory();
@@ -33,6 +34,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     std::atexit([] {
         delete processor;
         folder.deleteRecursively();
+        juce::shutdownJuce_GUI();
     });
     return 0;
 }

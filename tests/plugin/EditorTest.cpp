@@ -1,6 +1,7 @@
 // The editor window: construction, layout at two scales, the colour schemes and the opening state.
 // Everything here runs headless: component trees, bounds, colours and snapshots need no display.
 #include "KestruneRoomEditor.h"
+#include <unistd.h> // getpid: test processes run in parallel
 #include "Parameters.h"
 
 #include <gtest/gtest.h>
@@ -17,7 +18,7 @@ protected:
     void SetUp() override
     {
         root = juce::File::getSpecialLocation(juce::File::tempDirectory)
-                   .getNonexistentChildFile("kestrune-editor-test", "", false);
+                   .getNonexistentChildFile("kestrune-editor-test-" + juce::String(::getpid()), "", false);
         ASSERT_TRUE(root.createDirectory());
         processor = std::make_unique<KestruneRoom>(root.getChildFile("prefs"));
     }

@@ -27,6 +27,9 @@ struct Format
     float defaultTolerance; // the LV2 description carries the defaults with six significant digits
 };
 
+// Keeps the test names readable (gtest would print the raw bytes of the struct).
+void PrintTo(const Format& format, std::ostream* os) { *os << format.name; }
+
 const Format kFormats[] = {
     {"VST3", KESTRUNE_VST3_BUNDLE, 0.0f},
     {"LV2", KESTRUNE_LV2_FOLDER, 1e-5f},

@@ -4,6 +4,7 @@
 // rendering through processBlock as a host drives it (callback lock held).
 
 #include "KestruneRoom.h"
+#include <unistd.h> // getpid: test processes run in parallel
 
 #include <juce_audio_processors/juce_audio_processors.h>
 
@@ -20,7 +21,7 @@ using Channels = std::vector<std::vector<float>>;
 struct TemporaryFolder
 {
     juce::File folder = juce::File::getSpecialLocation(juce::File::tempDirectory)
-                            .getNonexistentChildFile("kestrune-test", "", false);
+                            .getNonexistentChildFile("kestrune-test-" + juce::String(::getpid()), "", false);
     TemporaryFolder() { folder.createDirectory(); }
     ~TemporaryFolder() { folder.deleteRecursively(); }
 };

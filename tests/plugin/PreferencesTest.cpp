@@ -1,5 +1,6 @@
 // The two preferences files and the colour-scheme setting, always on a scratch folder.
 #include "KestruneRoom.h"
+#include <unistd.h> // getpid: test processes run in parallel
 
 #include <gtest/gtest.h>
 
@@ -12,7 +13,7 @@ class PreferencesTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        folder = juce::File::getSpecialLocation(juce::File::tempDirectory).getNonexistentChildFile("kestrune-prefs", "");
+        folder = juce::File::getSpecialLocation(juce::File::tempDirectory).getNonexistentChildFile("kestrune-prefs-" + juce::String(::getpid()), "");
         ASSERT_TRUE(folder.createDirectory());
     }
     void TearDown() override { folder.deleteRecursively(); }

@@ -1,6 +1,7 @@
 // The preset menu: folders, menu ids and entries, loading, the arrows, save-as through stand-in dialogs,
 // and (with a display) the clipboard. Preset folders are temporary; the real ones are never touched.
 #include "KestruneRoomEditor.h"
+#include <unistd.h> // getpid: test processes run in parallel
 
 #include <gtest/gtest.h>
 
@@ -16,7 +17,7 @@ protected:
     void SetUp() override
     {
         root = juce::File::getSpecialLocation(juce::File::tempDirectory)
-                   .getNonexistentChildFile("kestrune-preset-test", "", false);
+                   .getNonexistentChildFile("kestrune-preset-test-" + juce::String(::getpid()), "", false);
         ASSERT_TRUE(root.createDirectory());
         user = root.getChildFile("user");
         factory = root.getChildFile("factory");

@@ -1,5 +1,6 @@
 // Host state, preset files and clipboard text: the document, its three forms, loads and bad input.
 #include "KestruneRoom.h"
+#include <unistd.h> // getpid: test processes run in parallel
 
 #include <gtest/gtest.h>
 
@@ -46,7 +47,7 @@ class StateTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        folder = juce::File::getSpecialLocation(juce::File::tempDirectory).getNonexistentChildFile("kestrune-state", "");
+        folder = juce::File::getSpecialLocation(juce::File::tempDirectory).getNonexistentChildFile("kestrune-state-" + juce::String(::getpid()), "");
         ASSERT_TRUE(folder.createDirectory());
         processor = makeProcessor();
     }

@@ -100,6 +100,65 @@ void ReverbEngine::runSetUp(const ModeSetUp& setUp)
         }
 }
 
+namespace
+{
+// threeBandDecay on G groups of eight lines from line l, the groups' recursions interleaved.
+template <int G>
+KESTRUNE_INLINE void threeBandWide(ReverbEngine& e, int l, int n)
+{
+    using wide::Lines8;
+    const float cb = e.bassCrossoverCoefficient, keepB = 1.0f - cb;
+    const float ch = e.highCrossoverCoefficient, keepH = 1.0f - ch;
+    Lines8 b[G], h[G], mid[G], bass[G], ratio[G];
+    float* x[G][8];
+    for (int g = 0; g < G; ++g)
+    {
+        const int first = l + 8 * g;
+        alignas(32) float bs[8], hs[8];
+        for (int i = 0; i < 8; ++i)
+        {
+            bs[i] = e.bassCrossover[first + i].state;
+            hs[i] = e.highCrossover[first + i].state;
+            x[g][i] = e.lineBuffer[first + i];
+        }
+        wide::load(b[g], bs);
+        wide::load(h[g], hs);
+        wide::load(mid[g], e.midGains + first);
+        wide::load(bass[g], e.bassGains + first);
+        wide::load(ratio[g], e.highRatios + first);
+    }
+    for (int j = 0; j < n; j += 4)
+    {
+        Lines8 t[G][4];
+        for (int g = 0; g < G; ++g)
+            wide::loadTransposed(x[g], j, t[g]);
+        for (int k = 0; k < 4; ++k)
+            for (int g = 0; g < G; ++g)
+            {
+                // The operations of the scalar path below, in its order.
+                const Lines8 in = t[g][k];
+                b[g] = b[g] * keepB + cb * in;
+                const Lines8 y = (in - b[g]) * mid[g] + b[g] * bass[g];
+                h[g] = h[g] * keepH + ch * y;
+                t[g][k] = (y - h[g]) * ratio[g] + h[g];
+            }
+        for (int g = 0; g < G; ++g)
+            wide::storeTransposed(x[g], j, t[g]);
+    }
+    for (int g = 0; g < G; ++g)
+    {
+        alignas(32) float bs[8], hs[8];
+        wide::store(bs, b[g]);
+        wide::store(hs, h[g]);
+        for (int i = 0; i < 8; ++i)
+        {
+            e.bassCrossover[l + 8 * g + i].state = bs[i];
+            e.highCrossover[l + 8 * g + i].state = hs[i];
+        }
+    }
+}
+} // namespace
+
 KESTRUNE_DISPATCH void ReverbEngine::threeBandDecay(int first, int count, int n)
 {
     const float cb = bassCrossoverCoefficient, keepB = 1.0f - cb;
@@ -107,47 +166,12 @@ KESTRUNE_DISPATCH void ReverbEngine::threeBandDecay(int first, int count, int n)
     int done = 0;
     if (wideVectors() && n % 4 == 0)
     {
-        // Eight lines at a time (see WideLines.h).
-        using wide::Lines8;
+        // Eight lines per vector (see WideLines.h), two vectors' recursions interleaved where there
+        // are sixteen lines, so that each one's latency hides behind the other.
+        for (; done + 16 <= count; done += 16)
+            threeBandWide<2>(*this, first + done, n);
         for (; done + 8 <= count; done += 8)
-        {
-            const int l = first + done;
-            alignas(32) float bs[8], hs[8];
-            for (int i = 0; i < 8; ++i)
-            {
-                bs[i] = bassCrossover[l + i].state;
-                hs[i] = highCrossover[l + i].state;
-            }
-            Lines8 b, h, mid, bass, ratio;
-            wide::load(b, bs);
-            wide::load(h, hs);
-            wide::load(mid, midGains + l);
-            wide::load(bass, bassGains + l);
-            wide::load(ratio, highRatios + l);
-            float* x[8];
-            for (int i = 0; i < 8; ++i)
-                x[i] = lineBuffer[l + i];
-            for (int j = 0; j < n; j += 4)
-            {
-                Lines8 t[4];
-                wide::loadTransposed(x, j, t);
-                for (Lines8& in : t)
-                {
-                    b = b * keepB + cb * in;
-                    const Lines8 y = (in - b) * mid + b * bass;
-                    h = h * keepH + ch * y;
-                    in = (y - h) * ratio + h;
-                }
-                wide::storeTransposed(x, j, t);
-            }
-            wide::store(bs, b);
-            wide::store(hs, h);
-            for (int i = 0; i < 8; ++i)
-            {
-                bassCrossover[l + i].state = bs[i];
-                highCrossover[l + i].state = hs[i];
-            }
-        }
+            threeBandWide<1>(*this, first + done, n);
     }
 #ifdef KESTRUNE_SSE
     // Four lines side by side in one vector, four samples at a time through a 4 x 4 transpose: the
@@ -270,6 +294,61 @@ KESTRUNE_INLINE bool earlyDiffusionFused(ReverbEngine& e, int B)
             writeAt[2 * s + ch] = line.ring() + line.writeIndex() - 3;
             readAt[2 * s + ch] = line.ring() + line.readStart(delay) - 3;
         }
+    if (wideVectors())
+    {
+        // Left in the low half of each vector, right in the high half: one stage for both channels.
+        using wide::Lines8;
+        struct Coefficients
+        {
+            Lines8 cosine, sine, negatedSine;
+        };
+        auto both = [](Lines8& v, float l, float r) { v = Lines8{l, l, l, l, r, r, r, r}; };
+        Coefficients diffusion[7], cross[7];
+        for (int s = 0; s < 7; ++s)
+        {
+            const Rotator& l = e.rotators[32 + 2 * s];
+            const Rotator& r = e.rotators[33 + 2 * s];
+            both(diffusion[s].cosine, l.cosine, r.cosine);
+            both(diffusion[s].sine, l.sine, r.sine);
+            both(diffusion[s].negatedSine, l.negatedSine, r.negatedSine);
+            // Across the channels: left' = right*(-sin) + left*cos, right' = left*sin + right*cos.
+            const Rotator& c = e.rotators[s];
+            both(cross[s].cosine, c.cosine, c.cosine);
+            both(cross[s].sine, c.negatedSine, c.sine);
+        }
+        // Two groups of four samples per step, so that each channel's results leave as eight-sample
+        // stores: the following block steps load them whole (half-width stores would stall them).
+        for (int j = 0; j < B; j += 8)
+        {
+            Lines8 a[2], b[2];
+            for (int q = 0; q < 2; ++q)
+            {
+                wide::join(e.branchA[0] + j + 4 * q, e.branchA[1] + j + 4 * q, a[q]);
+                wide::join(e.branchB[0] + j + 4 * q, e.branchB[1] + j + 4 * q, b[q]);
+            }
+            for (int s = 0; s < 7; ++s)
+                for (int q = 0; q < 2; ++q)
+                {
+                    const int at = j + 4 * q;
+                    const Lines8 written = wide::reversedHalves(a[q]);
+                    wide::split(written, writeAt[2 * s] - at, writeAt[2 * s + 1] - at);
+                    Lines8 read;
+                    wide::join(readAt[2 * s] - at, readAt[2 * s + 1] - at, read);
+                    const Lines8 x = wide::reversedHalves(read);
+                    const Coefficients& d = diffusion[s];
+                    const Lines8 y = b[q];
+                    a[q] = y * d.negatedSine + x * d.cosine;
+                    b[q] = y * d.cosine + x * d.sine;
+                    const Lines8 other = wide::swappedHalves(a[q]);
+                    a[q] = other * cross[s].sine + a[q] * cross[s].cosine;
+                }
+            wide::store(e.branchA[0] + j, wide::lowHalves(a[0], a[1]));
+            wide::store(e.branchA[1] + j, wide::highHalves(a[0], a[1]));
+            wide::store(e.branchB[0] + j, wide::lowHalves(b[0], b[1]));
+            wide::store(e.branchB[1] + j, wide::highHalves(b[0], b[1]));
+        }
+        return true;
+    }
     QuadRotator diffusion[14], cross[7];
     for (int s = 0; s < 7; ++s)
     {

@@ -158,10 +158,10 @@ KESTRUNE_INLINE void rampDelays(float start, float inc, int j, Floats8& out)
 template <Interpolation I>
 KESTRUNE_INLINE void ramp(float start, float inc, int n, int32_t* integer, float* fraction)
 {
-    int j = 0;
     // Eight samples at a time with the scalar path's roundings: the same IEEE operations per sample.
-    if (wideVectors())
-    for (; j + 8 <= n; j += 8)
+    int j = 0;
+    const int wide = wideVectors() ? n - n % 8 : 0;
+    for (; j < wide; j += 8)
     {
         Floats8 bounded;
         rampDelays(start, inc, j, bounded);
@@ -219,8 +219,8 @@ KESTRUNE_INLINE void ramp(float start, float inc, int n, int32_t* integer, float
 }
 
 // The two taps of every ramp sample: first[j] at the integer delay, second[j] one sample further back.
-KESTRUNE_INLINE void gather(const float* __restrict ring, int64_t w, int64_t mask, const int32_t* integer, int n,
-                   float* __restrict first, float* __restrict second)
+KESTRUNE_INLINE void gather(const float* __restrict ring, int64_t w, int64_t mask, const int32_t* integer,
+                            int n, float* __restrict first, float* __restrict second)
 {
     // The integer parts rise or fall monotonically, so the first and last bound the positions read:
     // relative to base, sample j reads base - j + (integer[j] - i0), and when none of these runs past
@@ -265,7 +265,7 @@ KESTRUNE_INLINE void gather(const float* __restrict ring, int64_t w, int64_t mas
 // N is the block length when it is a compile-time constant (64 or 32), 0 for any other n.
 template <int N, Interpolation I>
 KESTRUNE_INLINE void rampedRead(const float* __restrict ring, int64_t w, int64_t mask, float start, float inc,
-                float* __restrict y, int n, float& state)
+                                float* __restrict y, int n, float& state)
 {
     constexpr int kMax = ModulatedDelayLine::kMaxBlock;
     if constexpr (N != 0)
@@ -347,8 +347,8 @@ KESTRUNE_INLINE void rampedRead(const float* __restrict ring, int64_t w, int64_t
 }
 
 template <ModulatedDelayLine::Interpolation I>
-KESTRUNE_INLINE void rampedReadAnyLength(const float* ring, int64_t w, int64_t mask, float start, float inc, float* y, int n,
-                         float& state)
+KESTRUNE_INLINE void rampedReadAnyLength(const float* ring, int64_t w, int64_t mask, float start, float inc,
+                                         float* y, int n, float& state)
 {
     if (n == 64)
         rampedRead<64, I>(ring, w, mask, start, inc, y, n, state);

@@ -135,10 +135,8 @@ KESTRUNE_DISPATCH void ReverbEngine::lateNetworkBrightRoom()
         line.readInteger(lineBuffer[i], kBlock, lateLengths[24 + i]);
     }
 
-    late::splitGains(highCrossover, lineBuffer, kLoops, kBlock, highCrossoverCoefficient, highRatios,
-                     nullptr);
-    late::splitGains(bassCrossover, lineBuffer, kLoops, kBlock, bassCrossoverCoefficient, midGains + 24,
-                     bassGains);
+    late::splitGainsTwice(lineBuffer, kLoops, kBlock, {highCrossover, highCrossoverCoefficient, highRatios, nullptr},
+                          {bassCrossover, bassCrossoverCoefficient, midGains + 24, bassGains});
 
     network::scaledFeedbackMatrix(*this, lineBuffer, kLoops, kBlock, outputGain);
 }

@@ -4,8 +4,10 @@
 #include "ReverbEngine.h"
 #include "modes/DelayNetwork.h"
 #include "modes/LateBlocks.h"
+#include "WideLines.h"
 
 #include <cmath>
+#include <type_traits>
 
 namespace kestrune::chamber
 {
@@ -84,6 +86,40 @@ void updateDecayHigh(ReverbEngine& e)
 
 namespace
 {
+
+// Channel c's fifteen taps added into late[c] in one pass, tap after tap for each sample as the
+// tap-by-tap passes add them; false (nothing done) when a tap's run crosses its ring's end.
+template <typename V, int N>
+KESTRUNE_INLINE bool sumTaps(ReverbEngine& e, int c)
+{
+    constexpr int W = sizeof(V) / sizeof(float);
+    const float* src[kTaps];
+    for (int i = 0; i < kTaps; ++i)
+    {
+        ModulatedDelayLine& line = e.lines[ReverbEngine::kFirstLateLine + 2 * i + c];
+        const int64_t start = (line.writeIndex() + e.tapPositions[kTaps * c + i]) & line.mask();
+        if (start < N - 1)
+            return false;
+        src[i] = line.ring() + start - (W - 1);
+    }
+    const float* gains = e.tapGains + kTaps * c;
+    float* late = e.late[c];
+    for (int j = 0; j < N; j += W)
+    {
+        V acc;
+        network::loadVector(acc, late + j);
+#pragma GCC unroll 15
+        for (int i = 0; i < kTaps; ++i)
+        {
+            V x;
+            network::loadVector(x, src[i] - j);
+            acc = wide::reversed(x) * gains[i] + acc;
+        }
+        network::storeVector(late + j, acc);
+    }
+    return true;
+}
+
 // N is the mode's block length: constant trip counts for the block loops.
 template <int N>
 KESTRUNE_INLINE void runNetwork(ReverbEngine& e, const float offsets[8])
@@ -112,9 +148,11 @@ KESTRUNE_INLINE void runNetwork(ReverbEngine& e, const float offsets[8])
 
     // The late output: whole-sample taps on the rings as written this block, before any decay.
     for (int c = 0; c < 2; ++c)
-        for (int i = 0; i < kTaps; ++i)
-            lines[2 * i + c].accumulateInteger(e.late[c], n, static_cast<int64_t>(e.tapPositions[kTaps * c + i]),
-                                               e.tapGains[kTaps * c + i]);
+        if (!(wideVectors() ? sumTaps<network::Octet, N>(e, c) : sumTaps<network::Quad, N>(e, c)))
+            for (int i = 0; i < kTaps; ++i)
+                lines[2 * i + c].accumulateInteger(e.late[c], n,
+                                                   static_cast<int64_t>(e.tapPositions[kTaps * c + i]),
+                                                   e.tapGains[kTaps * c + i]);
 
     e.threeBandDecay(0, 32, n);
 

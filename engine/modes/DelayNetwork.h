@@ -118,7 +118,8 @@ inline void pairRotations(ReverbEngine& e, float (*x)[ReverbEngine::kFrame], int
         e.rotators[16 + k].rotate(x[2 * k], x[2 * k + 1], n);
 }
 
-typedef float Quad __attribute__((vector_size(16))); // four consecutive samples of one line
+typedef float Quad __attribute__((vector_size(16)));  // four consecutive samples of one line
+typedef float Octet __attribute__((vector_size(32))); // eight: for the AVX build only (see wideVectors)
 
 inline Quad loadQuad(const float* p)
 {
@@ -133,15 +134,13 @@ inline void storeQuad(float* p, Quad q)
 }
 
 template <typename V>
-inline V loadVector(const float* p)
+inline void loadVector(V& v, const float* p)
 {
-    V v;
     std::memcpy(&v, p, sizeof(V));
-    return v;
 }
 
 template <typename V>
-inline void storeVector(float* p, V v)
+inline void storeVector(float* p, const V& v)
 {
     std::memcpy(p, &v, sizeof(V));
 }
@@ -159,7 +158,7 @@ inline void butterfly(V& a, V& b)
 // a time: the strides of 16 and 8 mix lines k, k + 8, k + 16, k + 24; the strides of 4 and 2 and the
 // rotations stay within eight neighbours, so two passes of at most eight vectors fit the registers.
 // Per sample these are the stage-by-stage products and sums.
-template <int Lines, int N, bool Scaled>
+template <int Lines, int N, bool Scaled, typename V = Quad>
 KESTRUNE_INLINE void matrix(ReverbEngine& e, float (*x)[ReverbEngine::kFrame], float gain)
 {
     static_assert(Lines == 8 || Lines == 16 || Lines == 32);
@@ -170,10 +169,14 @@ KESTRUNE_INLINE void matrix(ReverbEngine& e, float (*x)[ReverbEngine::kFrame], f
         rs[i] = e.rotators[16 + i].sine;
         rn[i] = e.rotators[16 + i].negatedSine;
     }
-    using V = Quad;
     constexpr int W = sizeof(V) / sizeof(float);
     static_assert(N % W == 0);
-    auto in = [&](int line, int j) { return Scaled ? loadVector<V>(x[line] + j) * gain : loadVector<V>(x[line] + j); };
+    auto in = [&](V& v, int line, int j)
+    {
+        loadVector(v, x[line] + j);
+        if constexpr (Scaled)
+            v = v * gain;
+    };
     for (int j = 0; j < N; j += W)
     {
         V t[Lines];
@@ -182,7 +185,11 @@ KESTRUNE_INLINE void matrix(ReverbEngine& e, float (*x)[ReverbEngine::kFrame], f
         {
             if constexpr (Lines == 32)
             {
-                V a = in(k, j), b = in(k + 8, j), c = in(k + 16, j), d = in(k + 24, j);
+                V a, b, c, d;
+                in(a, k, j);
+                in(b, k + 8, j);
+                in(c, k + 16, j);
+                in(d, k + 24, j);
                 butterfly(a, c);
                 butterfly(b, d);
                 butterfly(a, b);
@@ -194,13 +201,15 @@ KESTRUNE_INLINE void matrix(ReverbEngine& e, float (*x)[ReverbEngine::kFrame], f
             }
             else if constexpr (Lines == 16)
             {
-                V a = in(k, j), b = in(k + 8, j);
+                V a, b;
+                in(a, k, j);
+                in(b, k + 8, j);
                 butterfly(a, b);
                 t[k] = a;
                 t[k + 8] = b;
             }
             else
-                t[k] = in(k, j);
+                in(t[k], k, j);
         }
 #pragma GCC unroll 4
         for (int base = 0; base < Lines; base += 8)
@@ -217,8 +226,10 @@ KESTRUNE_INLINE void matrix(ReverbEngine& e, float (*x)[ReverbEngine::kFrame], f
                 const int q = base / 2 + i;
                 const V a = y[2 * i];
                 const V b = y[2 * i + 1];
-                storeVector(x[base + 2 * i] + j, b * rn[q] + a * rc[q]);
-                storeVector(x[base + 2 * i + 1] + j, b * rc[q] + a * rs[q]);
+                const V ra = b * rn[q] + a * rc[q];
+                const V rb = b * rc[q] + a * rs[q];
+                storeVector(x[base + 2 * i] + j, ra);
+                storeVector(x[base + 2 * i + 1] + j, rb);
             }
         }
     }

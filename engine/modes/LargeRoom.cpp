@@ -24,6 +24,35 @@ constexpr FrameConfig kConfig{1.0f, FrameConfig::Normalisation::TwoBand, FrameCo
                               &ReverbEngine::lateNetworkLargeRoom};
 } // namespace
 
+namespace
+{
+// Late L/R += the even/odd lines by the sign row, a vector of samples at a time; per sample the vector
+// steps' products and sums in their order.
+template <typename V>
+KESTRUNE_INLINE void outputTaps(ReverbEngine& e)
+{
+    constexpr int W = sizeof(V) / sizeof(float);
+    const float* S = e.signMatrix[0];
+    for (int j = 0; j < ReverbEngine::kFrame; j += W)
+    {
+        V l, r;
+        network::loadVector(l, e.late[0] + j);
+        network::loadVector(r, e.late[1] + j);
+#pragma GCC unroll 16
+        for (int i = 0; i < 16; ++i)
+        {
+            V a, b;
+            network::loadVector(a, e.lineBuffer[2 * i] + j);
+            network::loadVector(b, e.lineBuffer[2 * i + 1] + j);
+            l = a * S[i] + l;
+            r = b * S[i] + r;
+        }
+        network::storeVector(e.late[0] + j, l);
+        network::storeVector(e.late[1] + j, r);
+    }
+}
+} // namespace
+
 void ReverbEngine::initLargeRoom()
 {
     runSetUp(ModeSetUp{241920.0f, 32, 0.25f, 25.0f, kSigns});
@@ -92,22 +121,17 @@ KESTRUNE_DISPATCH void ReverbEngine::lateNetworkLargeRoom()
 
     threeBandDecay(0, 32, B);
 
-    // Output taps, four samples at a time; per sample the vector steps' products and sums in order.
-    const float* S = signMatrix[0];
-    for (int j = 0; j < B; j += 4)
+    // Output taps, then four butterfly stages (they grow the norm by 4; the output gain brings it back).
+    if (wideVectors())
     {
-        network::Quad l = network::loadQuad(late[0] + j), r = network::loadQuad(late[1] + j);
-#pragma GCC unroll 16
-        for (int i = 0; i < 16; ++i)
-        {
-            l = network::loadQuad(X[2 * i] + j) * S[i] + l;
-            r = network::loadQuad(X[2 * i + 1] + j) * S[i] + r;
-        }
-        network::storeQuad(late[0] + j, l);
-        network::storeQuad(late[1] + j, r);
+        outputTaps<network::Octet>(*this);
+        network::matrix<32, B, true, network::Octet>(*this, X, outputGain);
     }
-    // Four butterfly stages grow the norm by 4; the output gain brings it back.
-    network::matrix<32, B, true>(*this, X, outputGain);
+    else
+    {
+        outputTaps<network::Quad>(*this);
+        network::matrix<32, B, true>(*this, X, outputGain);
+    }
 }
 
 void ReverbEngine::processLargeRoom(const float* const* in, float* const* out, int numSamples,

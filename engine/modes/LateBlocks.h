@@ -126,6 +126,76 @@ KESTRUNE_INLINE void splitGains(OnePole* filters, float (*x)[64], int count, int
     }
 }
 
+// One split of splitGains: its filters, coefficient and gains (lower null for 1).
+struct Split
+{
+    OnePole* filters;
+    float coefficient;
+    const float* upperGains;
+    const float* lowerGains;
+};
+
+// splitGains with first, then splitGains with second on the same buffers, in one pass where the
+// eight-line vectors are available: per sample the same operations in the same order.
+KESTRUNE_INLINE void splitGainsTwice(float (*x)[64], int count, int n, const Split& first, const Split& second)
+{
+    int g = 0;
+    if (wideVectors() && n % 4 == 0)
+    {
+        const Split* splits[2] = {&first, &second};
+        for (; g + 8 <= count; g += 8)
+        {
+            wide::Lines8 state[2], upper[2], lower[2];
+            float keep[2], coefficient[2];
+            for (int k = 0; k < 2; ++k)
+            {
+                const Split& sp = *splits[k];
+                alignas(32) float s8[8], lower8[8];
+                for (int i = 0; i < 8; ++i)
+                {
+                    s8[i] = sp.filters[g + i].state;
+                    lower8[i] = sp.lowerGains != nullptr ? sp.lowerGains[g + i] : 1.0f;
+                }
+                wide::load(state[k], s8);
+                wide::load(upper[k], sp.upperGains + g);
+                wide::load(lower[k], lower8);
+                coefficient[k] = sp.coefficient;
+                keep[k] = 1.0f - sp.coefficient;
+            }
+            float* lines[8];
+            for (int i = 0; i < 8; ++i)
+                lines[i] = x[g + i];
+            for (int j = 0; j < n; j += 4)
+            {
+                wide::Lines8 t[4];
+                wide::loadTransposed(lines, j, t);
+                for (wide::Lines8& in : t)
+                    for (int k = 0; k < 2; ++k)
+                    {
+                        state[k] = state[k] * keep[k] + coefficient[k] * in;
+                        in = (in - state[k]) * upper[k] + state[k] * lower[k];
+                    }
+                wide::storeTransposed(lines, j, t);
+            }
+            for (int k = 0; k < 2; ++k)
+            {
+                alignas(32) float s8[8];
+                wide::store(s8, state[k]);
+                for (int i = 0; i < 8; ++i)
+                    splits[k]->filters[g + i].state = s8[i];
+            }
+        }
+    }
+    if (g < count)
+    {
+        auto offset = [g](const float* p) { return p != nullptr ? p + g : nullptr; };
+        splitGains(first.filters + g, x + g, count - g, n, first.coefficient, first.upperGains + g,
+                   offset(first.lowerGains));
+        splitGains(second.filters + g, x + g, count - g, n, second.coefficient, second.upperGains + g,
+                   offset(second.lowerGains));
+    }
+}
+
 // A ramped read that writes after it reads must stay a whole block behind the write position;
 // a read that follows this block's write needs only a non-negative delay.
 inline float atLeast(float delay, float floor)

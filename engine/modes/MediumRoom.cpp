@@ -127,10 +127,9 @@ KESTRUNE_DISPATCH void ReverbEngine::lateNetworkMediumRoom()
         line.readInteger(lineBuffer[i], kBlock, late::atLeast(lateLengths[kLines + i], 0.0f));
     }
 
-    late::splitGains(bassCrossover, lineBuffer, kLines, kBlock, bassCrossoverCoefficient, midGains + kLines,
-                     bassGains);
-    late::splitGains(highCrossover, lineBuffer, kLines, kBlock, highCrossoverCoefficient, highRatios,
-                     nullptr);
+    late::splitGainsTwice(lineBuffer, kLines, kBlock,
+                          {bassCrossover, bassCrossoverCoefficient, midGains + kLines, bassGains},
+                          {highCrossover, highCrossoverCoefficient, highRatios, nullptr});
 
     for (int k = 0; k < 8; ++k)
     {

@@ -29,6 +29,11 @@ struct RampFixture
         line->advance(n);
         t += float(n);
     }
+    void writeBlocks(int count)
+    {
+        for (int b = 0; b < count; ++b)
+            writeBlock();
+    }
     // The time the current (not yet written) block's sample j will have.
     float now(int j) const { return t + float(j); }
 };
@@ -75,8 +80,7 @@ TEST(DelayLine, AllpassInterpolationTable)
 TEST(DelayLine, RampedReadGlidesFromPreviousDelayToTarget)
 {
     RampFixture f;
-    for (int b = 0; b < 8; ++b)
-        f.writeBlock();
+    f.writeBlocks(8);
     float y[64];
     // A fresh slot starts its ramp at 100 samples.
     // Delays stay above the block length: shorter ones read samples this block has not written yet.
@@ -114,8 +118,7 @@ TEST(DelayLine, NegativeOrNonFiniteDelaysStayInsideTheRing)
                              std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity()})
         {
             RampFixture f;
-            for (int b = 0; b < 4; ++b)
-                f.writeBlock();
+            f.writeBlocks(4);
             float y[64];
             f.line->slot(0).previousDelay = 10.0f;
             f.line->readRamped(y, 64, 0, target, 1.0f / 64.0f, interpolation);
@@ -150,8 +153,7 @@ TEST(DelayLine, AllpassSectionsKeepEnergy)
 TEST(DelayLine, ClearZeroesTheRingButKeepsPositionAndDelays)
 {
     RampFixture f;
-    for (int b = 0; b < 4; ++b)
-        f.writeBlock();
+    f.writeBlocks(4);
     float y[64];
     f.line->readRamped(y, 64, 3, 20.0f, 1.0f / 64.0f, Interp::FirstOrderAllpass);
     const int64_t w = f.line->writeIndex();

@@ -8,49 +8,21 @@
 using namespace kestrune;
 using namespace kestrune::test;
 
-class EveryMode : public testing::TestWithParam<int>
-{
-};
+using EveryMode = testing::TestWithParam<int>;
 
 INSTANTIATE_TEST_SUITE_P(Modes, EveryMode, testing::Range(0, kNumModes),
-                         [](const auto& info)
-                         {
-                             std::string name = kModeNames[static_cast<size_t>(info.param)];
-                             name.erase(std::remove_if(name.begin(), name.end(),
-                                                       [](char c) { return !std::isalnum(c); }),
-                                        name.end());
-                             return name;
-                         });
+                         [](const auto& info) { return modeName(info.param); });
 
 // The frame runs whenever its 64th sample arrives, whatever the host's block size.
 TEST_P(EveryMode, OutputDoesNotDependOnTheHostBlockSize)
 {
-    const Stereo input = noise(3000);
-    auto reference = makeEngine();
-    selectMode(*reference, GetParam());
-    const Stereo expected = render(*reference, input, static_cast<int>(input.size()));
-    for (int block : {1, 63, 64, 65, 100, 512})
-    {
-        SCOPED_TRACE(block);
-        auto engine = makeEngine();
-        selectMode(*engine, GetParam());
-        const Stereo out = render(*engine, input, block);
-        EXPECT_EQ(out.left, expected.left);
-        EXPECT_EQ(out.right, expected.right);
-    }
+    expectOutputIndependentOfBlockSize(GetParam(), 48000, noise(3000));
 }
 
 TEST_P(EveryMode, SilenceInGivesTinyFiniteOutput)
 {
     for (int rate : {44100, 48000, 96000})
-    {
-        SCOPED_TRACE(rate);
-        auto engine = makeEngine(rate);
-        selectMode(*engine, GetParam());
-        const Stereo out = render(*engine, silence(static_cast<size_t>(rate / 4)));
-        EXPECT_TRUE(allFinite(out));
-        EXPECT_LT(maxAbs(out), 1e-9f);
-    }
+        expectSilenceStaysTinyAndFinite(GetParam(), rate, static_cast<size_t>(rate / 4));
 }
 
 TEST_P(EveryMode, WetPathLagsByAFrameAndThePredelay)
@@ -58,15 +30,12 @@ TEST_P(EveryMode, WetPathLagsByAFrameAndThePredelay)
     for (float predelayMs : {0.0f, 10.0f, 123.4f})
     {
         SCOPED_TRACE(predelayMs);
-        auto engine = makeEngine(44100);
-        selectMode(*engine, GetParam());
+        auto engine = makeMode(GetParam(), 44100);
         setValue(*engine, kPredelay, predelayMs);
         // Settle the predelay taps' glide before the impulse, which starts a frame.
         render(*engine, silence(1024));
         const Stereo out = renderImpulse(*engine, 16384);
-        const size_t minimumLag =
-            64 + static_cast<size_t>(engine->predelayLength) *
-                     static_cast<size_t>(engine->getHostRate() / engine->getInternalRate());
+        const size_t minimumLag = wetLag(*engine);
         const size_t arrival = firstAbove(out, 1e-6f);
         ASSERT_LT(arrival, out.size());
         // Sample 0 is the dry impulse times the fully-wet dry gain (about -4.4e-8).

@@ -24,31 +24,9 @@ constexpr int kDarkChamber = 5;
 constexpr int kModes[] = {kMediumRoom, kBrightRoom, kLargeChamber, kDarkChamber};
 constexpr int kLate = ReverbEngine::kFirstLateLine;
 
-std::string modeName(int mode)
-{
-    switch (mode)
-    {
-    case kMediumRoom:
-        return "MediumRoom";
-    case kBrightRoom:
-        return "BrightRoom";
-    case kLargeChamber:
-        return "LargeChamber";
-    default:
-        return "DarkChamber";
-    }
-}
-
 bool isChamber(int mode)
 {
     return mode == kLargeChamber || mode == kDarkChamber;
-}
-
-std::unique_ptr<ReverbEngine> makeMode(int mode, int hostRate)
-{
-    auto engine = makeEngine(hostRate);
-    selectMode(*engine, mode);
-    return engine;
 }
 
 // Relative tolerance for a single-precision product chain.
@@ -141,9 +119,7 @@ struct ChamberCase
     float normalisationAtDecay2;
 };
 
-class ChamberValues : public ::testing::TestWithParam<ChamberCase>
-{
-};
+using ChamberValues = ::testing::TestWithParam<ChamberCase>;
 
 TEST_P(ChamberValues, LengthsTapsAndNormalisation)
 {
@@ -219,9 +195,7 @@ TEST(ChamberValues, TapGainsFollowDecayAndSizeOnly)
 
 // --- decay time -----------------------------------------------------------------------------------
 
-class RoomAndChamberModes : public ::testing::TestWithParam<std::tuple<int, int>>
-{
-};
+using RoomAndChamberModes = ::testing::TestWithParam<std::tuple<int, int>>;
 
 // Crossovers at the ends of their ranges put nearly the whole spectrum in the middle band, which
 // every one of these modes decays at "decay" per loop.
@@ -328,77 +302,29 @@ TEST(RoomAndChamberChannels, OnlyLateCrossCouplesTheChannels)
 TEST(RoomAndChamberTiming, WetLagsByFrameAndPredelay)
 {
     for (int mode : kModes)
-        for (float predelayMs : {0.0f, 10.0f, 100.0f})
-        {
-            SCOPED_TRACE(modeName(mode) + " " + std::to_string(predelayMs));
-            auto engine = makeMode(mode, 48000);
-            setValue(*engine, kPredelay, predelayMs);
-            const float hostPerInternal = engine->getHostRate() / engine->getInternalRate();
-            const auto lag = 64 + static_cast<size_t>(hostPerInternal * std::trunc(engine->predelayLength));
-            const Stereo ir = renderImpulse(*engine, lag + 1024);
-            // The dry leak at mix 100 is about 4e-8.
-            const size_t first = firstAbove(ir, 1e-6f);
-            EXPECT_GE(first, lag);
-            EXPECT_LT(first, lag + 64);
-        }
+        expectWetArrivalAtEachPredelay(mode, 48000, {0.0f, 10.0f, 100.0f}, 64);
 }
 
 TEST(RoomAndChamberTiming, OutputDoesNotDependOnHostBlockSize)
 {
-    const Stereo input = noise(6000);
-    for (int mode : kModes)
+    auto deepestAtSmallestSize = [](ReverbEngine& e)
     {
-        SCOPED_TRACE(modeName(mode));
-        auto makeDeep = [mode]
-        {
-            auto engine = makeMode(mode, 44100);
-            setValue(*engine, kLateModDepth, 1.0f);
-            setValue(*engine, kEarlyModDepth, 1.0f);
-            setValue(*engine, kLateSize, 0.0f);
-            return engine;
-        };
-        const Stereo expected = render(*makeDeep(), input, 6000);
-        for (int block : {1, 63, 64, 65, 512})
-        {
-            const Stereo out = render(*makeDeep(), input, block);
-            ASSERT_EQ(out.left, expected.left) << block;
-            ASSERT_EQ(out.right, expected.right) << block;
-        }
-    }
+        deepModulation(e);
+        setValue(e, kLateSize, 0.0f);
+    };
+    for (int mode : kModes)
+        expectOutputIndependentOfBlockSize(mode, 44100, noise(6000), deepestAtSmallestSize);
 }
 
 // --- robustness -----------------------------------------------------------------------------------
 
-// Each parameter at each end of its range, and all of them at once, on loud noise. 44.1 kHz is the
-// rate at which the smallest size with the deepest modulation runs into the delay floors.
+// Loud noise at 44.1 kHz, the rate at which the smallest size with the deepest modulation runs into
+// the delay floors.
 TEST(RoomAndChamberRobustness, FiniteAtEveryParameterCorner)
 {
     const Stereo input = noise(4096, 1.0f);
     for (int mode : kModes)
-    {
-        auto engine = makeMode(mode, 44100);
-        auto check = [&](const std::string& what)
-        {
-            // Re-selecting the mode clears the signal state, so each corner is judged on its own.
-            engine->applyParameter(kType);
-            const Stereo out = render(*engine, input);
-            ASSERT_TRUE(allFinite(out)) << modeName(mode) << " " << what;
-            EXPECT_LT(maxAbs(out), 100.0f) << modeName(mode) << " " << what;
-        };
-        for (int k = 0; k < kNumParameters - 1; ++k)
-            for (bool high : {false, true})
-            {
-                engine->setParameterNormalised(k, high ? 1.0f : 0.0f);
-                check(kParameterTable[static_cast<size_t>(k)].name + std::string(high ? " max" : " min"));
-                engine->setParameterNormalised(k, engine->getDefaultNormalised(k));
-            }
-        for (float x : {0.0f, 1.0f})
-        {
-            for (int k = 0; k < kNumParameters - 1; ++k)
-                engine->setParameterNormalised(k, x);
-            check(x > 0.0f ? "all max" : "all min");
-        }
-    }
+        expectBoundedAtEveryParameterCorner(mode, 44100, input);
 }
 
 // The deepest modulation at the smallest size would push these reads below their floor: the rooms'
@@ -412,9 +338,7 @@ struct FloorCase
     float floor;
 };
 
-class RoomAndChamberFloors : public ::testing::TestWithParam<FloorCase>
-{
-};
+using RoomAndChamberFloors = ::testing::TestWithParam<FloorCase>;
 
 TEST_P(RoomAndChamberFloors, ModulatedDelaysStayAboveTheirFloor)
 {
@@ -452,27 +376,7 @@ INSTANTIATE_TEST_SUITE_P(SmallSizeDeepModulation, RoomAndChamberFloors,
 TEST(RoomAndChamberSwitch, ClearsTheTailAndKeepsSettings)
 {
     for (int mode : kModes)
-    {
-        SCOPED_TRACE(modeName(mode));
-        auto engine = makeMode(mode, 48000);
-        setValue(*engine, kDecay, 5.0f);
-        setValue(*engine, kLateSize, 0.8f);
-        const std::vector<float> lengths(engine->lateLengths, engine->lateLengths + 32);
-        const std::vector<float> taps(engine->tapGains, engine->tapGains + 30);
-        const float normalisation = engine->midNormalisation;
-        render(*engine, noise(8192));
-
-        selectMode(*engine, 0);
-        EXPECT_LT(maxAbs(render(*engine, silence(4096))), 1e-6f);
-        render(*engine, noise(8192));
-
-        selectMode(*engine, mode);
-        EXPECT_LT(maxAbs(render(*engine, silence(4096))), 1e-6f);
-        EXPECT_FLOAT_EQ(engine->getParameterValue(kDecay), 5.0f);
-        EXPECT_EQ(std::vector<float>(engine->lateLengths, engine->lateLengths + 32), lengths);
-        EXPECT_EQ(std::vector<float>(engine->tapGains, engine->tapGains + 30), taps);
-        EXPECT_EQ(engine->midNormalisation, normalisation);
-    }
+        expectSwitchClearsTheTailAndKeepsSettings(mode, 5.0f, 8192);
 }
 
 // Late line n reads lateLengths[n] in all four modes (plus the modulation where it is modulated, up to

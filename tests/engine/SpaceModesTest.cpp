@@ -22,13 +22,6 @@ constexpr int kModes[] = {kSulaco, kLV426, kDenseRoom};
 int usedLines(int mode) { return mode == kSulaco ? 16 : mode == kLV426 ? 28 : 32; }
 float modulationSpan(int mode) { return mode == kLV426 ? 1.0f : 2.0f; }
 
-std::unique_ptr<ReverbEngine> makeMode(int mode, int rate)
-{
-    auto engine = makeEngine(rate);
-    selectMode(*engine, mode);
-    return engine;
-}
-
 // Flat decay: every band follows "decay".
 void flatten(ReverbEngine& engine)
 {
@@ -125,8 +118,7 @@ struct ModeRate
 
 std::string caseName(const testing::TestParamInfo<ModeRate>& info)
 {
-    const char* names[] = {"Sulaco", "LV426", "DenseRoom"};
-    return std::string(names[info.param.mode - kSulaco]) + "_" + std::to_string(info.param.rate);
+    return modeName(info.param.mode) + "_" + std::to_string(info.param.rate);
 }
 
 std::vector<ModeRate> modesAtRates()
@@ -138,9 +130,7 @@ std::vector<ModeRate> modesAtRates()
     return cases;
 }
 
-class SpaceModeAtRate : public testing::TestWithParam<ModeRate>
-{
-};
+using SpaceModeAtRate = testing::TestWithParam<ModeRate>;
 
 TEST_P(SpaceModeAtRate, DecayTimeFollowsDecay)
 {
@@ -161,33 +151,13 @@ TEST_P(SpaceModeAtRate, DecayTimeFollowsDecay)
 TEST_P(SpaceModeAtRate, WetLagsByFrameAndPredelay)
 {
     const auto [mode, rate] = GetParam();
-    auto engine = makeMode(mode, rate);
-    setValue(*engine, kPredelay, 20.0f);
-    // The network runs at half rate: each predelay sample is two host samples.
-    const auto predelay = static_cast<size_t>(engine->predelayLength);
-    const size_t lag = 64 + 2 * predelay;
-    const Stereo out = renderImpulse(*engine, lag + 256);
-    const size_t first = firstAbove(out, 1e-6f);
-    EXPECT_GE(first, lag);
-    EXPECT_LE(first, lag + 8);
+    expectWetArrivalAtEachPredelay(mode, rate, {20.0f}, 9);
 }
 
 TEST_P(SpaceModeAtRate, OutputDoesNotDependOnHostBlockSize)
 {
     const auto [mode, rate] = GetParam();
-    const Stereo input = noise(3000);
-    Stereo reference;
-    for (int block : {1, 63, 64, 65, 512})
-    {
-        auto engine = makeMode(mode, rate);
-        setValue(*engine, kLateModDepth, 1.0f);
-        setValue(*engine, kEarlyModDepth, 1.0f);
-        const Stereo out = render(*engine, input, block);
-        if (reference.size() == 0)
-            reference = out;
-        else
-            EXPECT_TRUE(out.left == reference.left && out.right == reference.right) << "block " << block;
-    }
+    expectOutputIndependentOfBlockSize(mode, rate, noise(3000), deepModulation);
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, SpaceModeAtRate, testing::ValuesIn(modesAtRates()), caseName);
@@ -195,12 +165,7 @@ INSTANTIATE_TEST_SUITE_P(Modes, SpaceModeAtRate, testing::ValuesIn(modesAtRates(
 TEST(SpaceModes, SilenceStaysTinyAndFinite)
 {
     for (int mode : kModes)
-    {
-        auto engine = makeMode(mode, 48000);
-        const Stereo out = render(*engine, silence(48000));
-        EXPECT_TRUE(allFinite(out));
-        EXPECT_LT(maxAbs(out), 1e-9f) << mode;
-    }
+        expectSilenceStaysTinyAndFinite(mode, 48000, 48000);
 }
 
 TEST(SpaceModes, ParameterCornersStayFinite)
@@ -216,36 +181,14 @@ TEST(SpaceModes, ParameterCornersStayFinite)
                 const bool high = corner < 2 ? corner == 1 : ((k >> (corner - 2)) & 1) == 1;
                 engine->setParameterNormalised(k, high ? 1.0f : 0.0f);
             }
-            const Stereo out = render(*engine, input);
-            ASSERT_TRUE(allFinite(out)) << "mode " << mode << " corner " << corner;
-            EXPECT_LT(maxAbs(out), 100.0f) << "mode " << mode << " corner " << corner;
+            expectBoundedOutput(*engine, input, modeName(mode) + " corner " + std::to_string(corner));
         }
 }
 
 TEST(SpaceModes, ModeSwitchClearsTailAndKeepsSettings)
 {
     for (int mode : kModes)
-    {
-        auto engine = makeMode(mode, 48000);
-        setValue(*engine, kLateSize, 0.8f);
-        setValue(*engine, kDecay, 7.0f);
-        float before[kNumParameters];
-        for (int k = 0; k < kNumParameters; ++k)
-            before[k] = engine->getParameterValue(k);
-        const float length = engine->lateLengths[5];
-
-        // Whole frames only, so no input waits in the frame across the switch.
-        render(*engine, noise(4096));
-        selectMode(*engine, 0);
-        EXPECT_LT(maxAbs(render(*engine, silence(4096))), 1e-6f) << mode;
-        render(*engine, noise(4096));
-        selectMode(*engine, mode);
-        EXPECT_LT(maxAbs(render(*engine, silence(4096))), 1e-6f) << mode;
-
-        for (int k = 0; k < kType; ++k)
-            EXPECT_EQ(engine->getParameterValue(k), before[k]) << "mode " << mode << " parameter " << k;
-        EXPECT_EQ(engine->lateLengths[5], length) << mode;
-    }
+        expectSwitchClearsTheTailAndKeepsSettings(mode, 7.0f, 4096, usedLines(mode));
 }
 
 TEST(SpaceModes, LongestDelaysFitAtHighRates)

@@ -1,8 +1,8 @@
 // The editor window: construction, layout at two scales, the colour schemes and the opening state.
 // Everything here runs headless: component trees, bounds, colours and snapshots need no display.
 #include "KestruneRoomEditor.h"
-#include <unistd.h> // getpid: test processes run in parallel
 #include "Parameters.h"
+#include "PluginTestUtils.h"
 
 #include <gtest/gtest.h>
 
@@ -11,36 +11,7 @@
 
 namespace
 {
-// A processor with its preferences and preset folders in a temporary folder, and an editor on it.
-class EditorFixture : public ::testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        root = juce::File::getSpecialLocation(juce::File::tempDirectory)
-                   .getNonexistentChildFile("kestrune-editor-test-" + juce::String(::getpid()), "", false);
-        ASSERT_TRUE(root.createDirectory());
-        processor = std::make_unique<KestruneRoom>(root.getChildFile("prefs"));
-    }
-
-    void TearDown() override
-    {
-        editor.reset();
-        processor.reset();
-        root.deleteRecursively();
-    }
-
-    KestruneRoomEditor& open()
-    {
-        editor = std::make_unique<KestruneRoomEditor>(
-            *processor, PresetFolders{root.getChildFile("factory"), root.getChildFile("user")});
-        return *editor;
-    }
-
-    juce::File root;
-    std::unique_ptr<KestruneRoom> processor;
-    std::unique_ptr<KestruneRoomEditor> editor;
-};
+using kestrune::plugintest::EditorFixture;
 
 struct DesignBounds
 {

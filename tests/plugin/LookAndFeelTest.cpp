@@ -216,12 +216,17 @@ juce::Image drawn(int w, int h, const std::function<void(juce::Graphics&)>& pain
     return image;
 }
 
-bool near(juce::Colour a, juce::Colour b, int tolerance = 3)
+// The pixel at (x, y) within `tolerance` of `expected` on each of the four channels (0: exactly it).
+::testing::AssertionResult pixelIs(const juce::Image& image, int x, int y, juce::Colour expected, int tolerance = 0)
 {
-    return std::abs(a.getRed() - b.getRed()) <= tolerance &&
-           std::abs(a.getGreen() - b.getGreen()) <= tolerance &&
-           std::abs(a.getBlue() - b.getBlue()) <= tolerance &&
-           std::abs(a.getAlpha() - b.getAlpha()) <= tolerance;
+    const juce::Colour a = image.getPixelAt(x, y);
+    if (std::abs(a.getRed() - expected.getRed()) <= tolerance &&
+        std::abs(a.getGreen() - expected.getGreen()) <= tolerance &&
+        std::abs(a.getBlue() - expected.getBlue()) <= tolerance &&
+        std::abs(a.getAlpha() - expected.getAlpha()) <= tolerance)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "(" << x << ", " << y << ") is " << a.toDisplayString(true)
+                                         << ", expected " << expected.toDisplayString(true);
 }
 
 const juce::Colour kBody(0xFFFF0000), kPointer(0xFF0000FF), kNone(0x00000000);
@@ -249,15 +254,13 @@ TEST(LookAndFeel2016, KnobGeometryOn70By65)
         {32, 12, kPointer}, {37, 12, kPointer}, {35, 20, kBody}, {30, 12, kBody},    {39, 12, kBody},
     };
     for (const auto& p : pixels)
-        EXPECT_TRUE(near(image.getPixelAt(p.x, p.y), p.colour))
-            << "(" << p.x << ", " << p.y << ") is " << image.getPixelAt(p.x, p.y).toDisplayString(true);
+        EXPECT_TRUE(pixelIs(image, p.x, p.y, p.colour, 3));
 
     // Disabled: the pointer is grey at half alpha over the body.
     knob.setEnabled(false);
     const auto disabled = drawn(
         70, 65, [&](juce::Graphics& g) { laf.drawRotarySlider(g, 0, 0, 70, 65, 0.0f, 0.0f, 0.0f, knob); });
-    EXPECT_TRUE(near(disabled.getPixelAt(35, 12), kBody.overlaidWith(juce::Colour(0x80808080))))
-        << disabled.getPixelAt(35, 12).toDisplayString(true);
+    EXPECT_TRUE(pixelIs(disabled, 35, 12, kBody.overlaidWith(juce::Colour(0x80808080)), 3));
 }
 
 TEST(LookAndFeel2016, VerticalSliderCoverAndThumb)
@@ -292,10 +295,10 @@ TEST(LookAndFeel2016, VerticalSliderCoverAndThumb)
                                      laf.drawLinearSlider(g, 0, 5, 40, 90, c.position, 5.0f, 95.0f,
                                                           juce::Slider::LinearVertical, slider);
                                  });
-        EXPECT_EQ(image.getPixelAt(20, c.row), c.colour) << "position " << c.position << " row " << c.row;
-        EXPECT_EQ(image.getPixelAt(8, c.row), c.colour) << "position " << c.position << " row " << c.row;
-        EXPECT_EQ(image.getPixelAt(7, c.row), background) << "position " << c.position << " row " << c.row;
-        EXPECT_EQ(image.getPixelAt(32, c.row), background) << "position " << c.position << " row " << c.row;
+        for (int x : {8, 20})
+            EXPECT_TRUE(pixelIs(image, x, c.row, c.colour)) << "position " << c.position;
+        for (int x : {7, 32})
+            EXPECT_TRUE(pixelIs(image, x, c.row, background)) << "position " << c.position;
     }
 }
 
@@ -346,8 +349,7 @@ TEST(LookAndFeel2016, ButtonIsAPill)
 
     const auto body = background.withMultipliedSaturation(0.9f);
     for (auto [x, y] : {std::pair{50, 12}, {50, 1}, {2, 12}, {97, 12}})
-        EXPECT_TRUE(near(image.getPixelAt(x, y), body, 4))
-            << x << "," << y << " " << image.getPixelAt(x, y).toDisplayString(true);
+        EXPECT_TRUE(pixelIs(image, x, y, body, 4));
     // Corners round off with a radius of half the height.
     for (auto [x, y] : {std::pair{1, 1}, {98, 1}, {1, 22}, {98, 22}, {2, 2}})
         EXPECT_EQ(image.getPixelAt(x, y).getAlpha(), 0) << x << "," << y;

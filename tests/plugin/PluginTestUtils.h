@@ -1,11 +1,13 @@
 #pragma once
 
-// Helpers for the processor tests: a processor on a throw-away preferences folder, and block-wise
-// rendering through processBlock as a host drives it (callback lock held).
+// Helpers for the processor tests: a processor on a throw-away preferences folder, an editor on it, and
+// block-wise rendering through processBlock as a host drives it (callback lock held).
 
 #include "KestruneRoom.h"
+#include "KestruneRoomEditor.h"
 #include <unistd.h> // getpid: test processes run in parallel
 
+#include <gtest/gtest.h>
 #include <juce_audio_processors/juce_audio_processors.h>
 
 #include <cmath>
@@ -33,6 +35,37 @@ struct TestProcessor
 
     KestruneRoom* operator->() const { return processor.get(); }
     KestruneRoom& operator*() const { return *processor; }
+};
+
+// A processor with its preferences in a temporary folder, and an editor opened on it whose preset
+// folders ("factory" and "user") lie in the same folder; nothing creates them here.
+class EditorFixture : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(root.isDirectory());
+        processor = std::make_unique<KestruneRoom>(root.getChildFile("prefs"));
+    }
+
+    void TearDown() override
+    {
+        editor.reset();
+        processor.reset();
+    }
+
+    KestruneRoomEditor& open()
+    {
+        editor = std::make_unique<KestruneRoomEditor>(*processor, PresetFolders{factory, user});
+        return *editor;
+    }
+
+    TemporaryFolder temporary;
+    juce::File root = temporary.folder;
+    juce::File user = root.getChildFile("user");
+    juce::File factory = root.getChildFile("factory");
+    std::unique_ptr<KestruneRoom> processor;
+    std::unique_ptr<KestruneRoomEditor> editor;
 };
 
 // Prepares the processor for a layout with `inputs` input channels and two outputs.

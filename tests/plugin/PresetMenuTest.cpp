@@ -1,7 +1,7 @@
 // The preset menu: folders, menu ids and entries, loading, the arrows, save-as through stand-in dialogs,
 // and (with a display) the clipboard. Preset folders are temporary; the real ones are never touched.
 #include "KestruneRoomEditor.h"
-#include <unistd.h> // getpid: test processes run in parallel
+#include "PluginTestUtils.h"
 
 #include <gtest/gtest.h>
 
@@ -11,32 +11,15 @@
 
 namespace
 {
-class PresetMenuFixture : public ::testing::Test
+// Both preset folders exist and start empty.
+class PresetMenuFixture : public kestrune::plugintest::EditorFixture
 {
 protected:
     void SetUp() override
     {
-        root = juce::File::getSpecialLocation(juce::File::tempDirectory)
-                   .getNonexistentChildFile("kestrune-preset-test-" + juce::String(::getpid()), "", false);
-        ASSERT_TRUE(root.createDirectory());
-        user = root.getChildFile("user");
-        factory = root.getChildFile("factory");
         ASSERT_TRUE(user.createDirectory());
         ASSERT_TRUE(factory.createDirectory());
-        processor = std::make_unique<KestruneRoom>(root.getChildFile("prefs"));
-    }
-
-    void TearDown() override
-    {
-        editor.reset();
-        processor.reset();
-        root.deleteRecursively();
-    }
-
-    KestruneRoomEditor& open()
-    {
-        editor = std::make_unique<KestruneRoomEditor>(*processor, PresetFolders{factory, user});
-        return *editor;
+        EditorFixture::SetUp();
     }
 
     // A preset file whose document names the preset presetName.
@@ -48,10 +31,6 @@ protected:
         ASSERT_TRUE(processor->savePresetFile(file));
         processor->setPresetName(previous);
     }
-
-    juce::File root, user, factory;
-    std::unique_ptr<KestruneRoom> processor;
-    std::unique_ptr<KestruneRoomEditor> editor;
 };
 
 struct MenuEntry

@@ -1,7 +1,8 @@
 #pragma once
 
 // Helpers shared by the engine tests: an engine set up as the processor sets it up, parameter and
-// mode selection in real units, block-wise rendering and decay measurement.
+// mode selection in real units, block-wise rendering, decay measurement, and the checks every mode's
+// tests run (wet lag, block-size independence, silence, parameter corners, mode switches).
 
 #include "ReverbEngine.h"
 

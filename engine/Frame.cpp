@@ -102,59 +102,38 @@ void ReverbEngine::runSetUp(const ModeSetUp& setUp)
 
 namespace
 {
-// threeBandDecay on G groups of eight lines from line l, the groups' recursions interleaved.
-template <int G>
-KESTRUNE_INLINE void threeBandWide(ReverbEngine& e, int l, int n)
+// threeBandDecay on G groups of kLanes<V> lines from line l, side by side: every lane does the
+// scalar path's operations in its order.
+template <typename V, int G>
+KESTRUNE_INLINE void threeBandLines(ReverbEngine& e, int l, int n)
 {
-    using wide::Lines8;
     const float cb = e.bassCrossoverCoefficient, keepB = 1.0f - cb;
     const float ch = e.highCrossoverCoefficient, keepH = 1.0f - ch;
-    Lines8 b[G], h[G], mid[G], bass[G], ratio[G];
-    float* x[G][8];
+    constexpr int W = wide::kLanes<V>;
+    V b[G], h[G], mid[G], bass[G], ratio[G];
+    float* x[G * W];
     for (int g = 0; g < G; ++g)
     {
-        const int first = l + 8 * g;
-        alignas(32) float bs[8], hs[8];
-        for (int i = 0; i < 8; ++i)
-        {
-            bs[i] = e.bassCrossover[first + i].state;
-            hs[i] = e.highCrossover[first + i].state;
-            x[g][i] = e.lineBuffer[first + i];
-        }
-        wide::load(b[g], bs);
-        wide::load(h[g], hs);
-        wide::load(mid[g], e.midGains + first);
-        wide::load(bass[g], e.bassGains + first);
-        wide::load(ratio[g], e.highRatios + first);
+        const int first = l + W * g;
+        b[g] = wide::lanes<V>([&](int i) { return e.bassCrossover[first + i].state; });
+        h[g] = wide::lanes<V>([&](int i) { return e.highCrossover[first + i].state; });
+        mid[g] = wide::lanes<V>([&](int i) { return e.midGains[first + i]; });
+        bass[g] = wide::lanes<V>([&](int i) { return e.bassGains[first + i]; });
+        ratio[g] = wide::lanes<V>([&](int i) { return e.highRatios[first + i]; });
+        for (int i = 0; i < W; ++i)
+            x[W * g + i] = e.lineBuffer[first + i];
     }
-    for (int j = 0; j < n; j += 4)
-    {
-        Lines8 t[G][4];
-        for (int g = 0; g < G; ++g)
-            wide::loadTransposed(x[g], j, t[g]);
-        for (int k = 0; k < 4; ++k)
-            for (int g = 0; g < G; ++g)
-            {
-                // The operations of the scalar path below, in its order.
-                const Lines8 in = t[g][k];
-                b[g] = b[g] * keepB + cb * in;
-                const Lines8 y = (in - b[g]) * mid[g] + b[g] * bass[g];
-                h[g] = h[g] * keepH + ch * y;
-                t[g][k] = (y - h[g]) * ratio[g] + h[g];
-            }
-        for (int g = 0; g < G; ++g)
-            wide::storeTransposed(x[g], j, t[g]);
-    }
+    wide::sideBySide<V, G>(x, n, [&](int g, V& in) {
+        b[g] = b[g] * keepB + cb * in;
+        const V y = (in - b[g]) * mid[g] + b[g] * bass[g];
+        h[g] = h[g] * keepH + ch * y;
+        in = (y - h[g]) * ratio[g] + h[g];
+    });
     for (int g = 0; g < G; ++g)
     {
-        alignas(32) float bs[8], hs[8];
-        wide::store(bs, b[g]);
-        wide::store(hs, h[g]);
-        for (int i = 0; i < 8; ++i)
-        {
-            e.bassCrossover[l + 8 * g + i].state = bs[i];
-            e.highCrossover[l + 8 * g + i].state = hs[i];
-        }
+        const int first = l + W * g;
+        wide::forLanes(b[g], [&](int i, float s) { e.bassCrossover[first + i].state = s; });
+        wide::forLanes(h[g], [&](int i, float s) { e.highCrossover[first + i].state = s; });
     }
 }
 } // namespace
@@ -169,62 +148,19 @@ KESTRUNE_DISPATCH void ReverbEngine::threeBandDecay(int first, int count, int n)
         // Eight lines per vector (see WideLines.h), two vectors' recursions interleaved where there
         // are sixteen lines, so that each one's latency hides behind the other.
         for (; done + 16 <= count; done += 16)
-            threeBandWide<2>(*this, first + done, n);
+            threeBandLines<wide::Lines8, 2>(*this, first + done, n);
         for (; done + 8 <= count; done += 8)
-            threeBandWide<1>(*this, first + done, n);
+            threeBandLines<wide::Lines8, 1>(*this, first + done, n);
     }
 #ifdef KESTRUNE_SSE
-    // Four lines side by side in one vector, four samples at a time through a 4 x 4 transpose: the
-    // lines' recursions run in parallel. Every lane does the scalar path's operations in its order.
+    // Four lines side by side in one vector, four samples at a time through a 4 x 4 transpose.
     if (n % 4 == 0)
     {
         constexpr int kMaxGroups = 8;
         const int groups = std::min((count - done) / 4, kMaxGroups);
-        const __m128 vcb = _mm_set1_ps(cb), vkeepB = _mm_set1_ps(keepB);
-        const __m128 vch = _mm_set1_ps(ch), vkeepH = _mm_set1_ps(keepH);
         // Group by group, so that the states and gains stay in registers across the block.
         for (int g = 0; g < groups; ++g)
-        {
-            const int l = first + done + 4 * g;
-            __m128 b = _mm_setr_ps(bassCrossover[l].state, bassCrossover[l + 1].state, bassCrossover[l + 2].state,
-                                   bassCrossover[l + 3].state);
-            __m128 h = _mm_setr_ps(highCrossover[l].state, highCrossover[l + 1].state, highCrossover[l + 2].state,
-                                   highCrossover[l + 3].state);
-            const __m128 mid = _mm_loadu_ps(midGains + l);
-            const __m128 bass = _mm_loadu_ps(bassGains + l);
-            const __m128 ratio = _mm_loadu_ps(highRatios + l);
-            float* x0 = lineBuffer[l];
-            float* x1 = lineBuffer[l + 1];
-            float* x2 = lineBuffer[l + 2];
-            float* x3 = lineBuffer[l + 3];
-            for (int j = 0; j < n; j += 4)
-            {
-                __m128 t0 = _mm_loadu_ps(x0 + j), t1 = _mm_loadu_ps(x1 + j);
-                __m128 t2 = _mm_loadu_ps(x2 + j), t3 = _mm_loadu_ps(x3 + j);
-                _MM_TRANSPOSE4_PS(t0, t1, t2, t3); // t_k: sample j + k of the four lines
-                for (__m128* t : {&t0, &t1, &t2, &t3})
-                {
-                    const __m128 in = *t;
-                    b = _mm_add_ps(_mm_mul_ps(b, vkeepB), _mm_mul_ps(vcb, in));
-                    const __m128 y = _mm_add_ps(_mm_mul_ps(_mm_sub_ps(in, b), mid), _mm_mul_ps(b, bass));
-                    h = _mm_add_ps(_mm_mul_ps(h, vkeepH), _mm_mul_ps(vch, y));
-                    *t = _mm_add_ps(_mm_mul_ps(_mm_sub_ps(y, h), ratio), h);
-                }
-                _MM_TRANSPOSE4_PS(t0, t1, t2, t3);
-                _mm_storeu_ps(x0 + j, t0);
-                _mm_storeu_ps(x1 + j, t1);
-                _mm_storeu_ps(x2 + j, t2);
-                _mm_storeu_ps(x3 + j, t3);
-            }
-            alignas(16) float bs[4], hs[4];
-            _mm_store_ps(bs, b);
-            _mm_store_ps(hs, h);
-            for (int i = 0; i < 4; ++i)
-            {
-                bassCrossover[l + i].state = bs[i];
-                highCrossover[l + i].state = hs[i];
-            }
-        }
+            threeBandLines<wide::Lines4, 1>(*this, first + done + 4 * g, n);
         done += 4 * groups;
     }
 #endif

@@ -36,6 +36,18 @@ void HalfbandFilter::reset()
     vec::clear(stuffedB, kMaxBlock);
 }
 
+namespace
+{
+// One sample through a first-order allpass section with state s.
+inline float allpassSection(float x, float a, float delta, float& s)
+{
+    const float u = x + delta - a * s;
+    const float y = a * u + s;
+    s = u;
+    return y;
+}
+} // namespace
+
 void HalfbandFilter::runBranch(Section* sections, int count, float* x, int n)
 {
     for (int i = 0; i < count; ++i)
@@ -45,11 +57,7 @@ void HalfbandFilter::runBranch(Section* sections, int count, float* x, int n)
         const float delta = sec.delta;
         float s = sec.s;
         for (int j = 0; j < n; ++j)
-        {
-            const float u = x[j] + delta - a * s;
-            x[j] = a * u + s;
-            s = u;
-        }
+            x[j] = allpassSection(x[j], a, delta, s);
         sec.s = s;
         sec.delta = -delta;
     }
@@ -63,31 +71,27 @@ void runBothBranches(HalfbandFilter& f, float* xa, float* xb, int n)
 {
     HalfbandFilter::Section* A = f.branchA;
     HalfbandFilter::Section* B = f.branchB;
-    const float a0 = A[0].a, a1 = A[1].a, a2 = A[2].a, a3 = A[3].a;
-    const float b0 = B[0].a, b1 = B[1].a, b2 = B[2].a, b3 = B[3].a;
-    const float da0 = A[0].delta, da1 = A[1].delta, da2 = A[2].delta, da3 = A[3].delta;
-    const float db0 = B[0].delta, db1 = B[1].delta, db2 = B[2].delta, db3 = B[3].delta;
-    float sa0 = A[0].s, sa1 = A[1].s, sa2 = A[2].s, sa3 = A[3].s;
-    float sb0 = B[0].s, sb1 = B[1].s, sb2 = B[2].s, sb3 = B[3].s;
-    for (int j = 0; j < n; ++j)
-    {
-        float x = xa[j];
-        float u = x + da0 - a0 * sa0; x = a0 * u + sa0; sa0 = u;
-        u = x + da1 - a1 * sa1; x = a1 * u + sa1; sa1 = u;
-        u = x + da2 - a2 * sa2; x = a2 * u + sa2; sa2 = u;
-        u = x + da3 - a3 * sa3; x = a3 * u + sa3; sa3 = u;
-        xa[j] = x;
-        float y = xb[j];
-        float v = y + db0 - b0 * sb0; y = b0 * v + sb0; sb0 = v;
-        v = y + db1 - b1 * sb1; y = b1 * v + sb1; sb1 = v;
-        v = y + db2 - b2 * sb2; y = b2 * v + sb2; sb2 = v;
-        v = y + db3 - b3 * sb3; y = b3 * v + sb3; sb3 = v;
-        xb[j] = y;
-    }
-    A[0].s = sa0; A[1].s = sa1; A[2].s = sa2; A[3].s = sa3;
-    B[0].s = sb0; B[1].s = sb1; B[2].s = sb2; B[3].s = sb3;
+    float a[4], b[4], da[4], db[4], sa[4], sb[4];
     for (int i = 0; i < 4; ++i)
     {
+        a[i] = A[i].a, da[i] = A[i].delta, sa[i] = A[i].s;
+        b[i] = B[i].a, db[i] = B[i].delta, sb[i] = B[i].s;
+    }
+    for (int j = 0; j < n; ++j)
+    {
+        float x = xa[j], y = xb[j];
+        for (int i = 0; i < 4; ++i)
+        {
+            x = allpassSection(x, a[i], da[i], sa[i]);
+            y = allpassSection(y, b[i], db[i], sb[i]);
+        }
+        xa[j] = x;
+        xb[j] = y;
+    }
+    for (int i = 0; i < 4; ++i)
+    {
+        A[i].s = sa[i];
+        B[i].s = sb[i];
         A[i].delta = -A[i].delta;
         B[i].delta = -B[i].delta;
     }

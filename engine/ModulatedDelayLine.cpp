@@ -305,7 +305,6 @@ KESTRUNE_INLINE void rampedRead(const float* __restrict ring, int64_t w, int64_t
 #endif
             const float* src = ring + base - 7;
             const float integer = static_cast<float>(i0);
-            const Ints8 reverse = {7, 6, 5, 4, 3, 2, 1, 0};
             for (int j = 0; j < N; j += 8)
             {
                 Floats8 bounded;
@@ -316,8 +315,8 @@ KESTRUNE_INLINE void rampedRead(const float* __restrict ring, int64_t w, int64_t
                 Floats8 a, b;
                 std::memcpy(&a, src - j, sizeof(a));
                 std::memcpy(&b, src + 1 - j, sizeof(b));
-                const Floats8 first = __builtin_shuffle(a, reverse);
-                const Floats8 second = __builtin_shuffle(b, reverse);
+                const Floats8 first = wide::reversed(a);
+                const Floats8 second = wide::reversed(b);
                 const Floats8 out = (second - first) * f + first;
                 std::memcpy(y + j, &out, sizeof(out));
             }

@@ -5,6 +5,7 @@
 // overlap. Every lane does the single-channel routine's operations in its order: the results are
 // those of running each channel on its own.
 
+#include "Dispatch.h"
 #include "Filters.h"
 
 #if defined(__SSE2__)
@@ -48,6 +49,20 @@ inline void unpair(__m128 v, float& l, float& r)
     l = t[0];
     r = t[1];
 }
+
+// step(x) on each pair of samples in order, n a multiple of 4: in to out, which may be the same.
+template <typename Step>
+KESTRUNE_INLINE void pairwise(const float* inL, const float* inR, float* outL, float* outR, int n, Step step)
+{
+    for (int j = 0; j < n; j += 4)
+    {
+        __m128 p[4];
+        loadPairs(inL + j, inR + j, p);
+        for (__m128& x : p)
+            step(x);
+        storePairs(outL + j, outR + j, p);
+    }
+}
 #endif
 
 // FirstOrderSection::process on each channel.
@@ -58,18 +73,11 @@ inline void firstOrder(FirstOrderSection& left, FirstOrderSection& right, float*
     {
         const __m128 a = pair(left.c0, right.c0), b = pair(left.c1, right.c1), c = pair(left.c2, right.c2);
         __m128 s = pair(left.state, right.state);
-        for (int j = 0; j < n; j += 4)
-        {
-            __m128 p[4];
-            loadPairs(xl + j, xr + j, p);
-            for (__m128& x : p)
-            {
-                const __m128 y = _mm_add_ps(_mm_mul_ps(b, x), s);
-                s = _mm_sub_ps(_mm_mul_ps(c, x), _mm_mul_ps(a, y));
-                x = y;
-            }
-            storePairs(xl + j, xr + j, p);
-        }
+        pairwise(xl, xr, xl, xr, n, [&](__m128& x) {
+            const __m128 y = _mm_add_ps(_mm_mul_ps(b, x), s);
+            s = _mm_sub_ps(_mm_mul_ps(c, x), _mm_mul_ps(a, y));
+            x = y;
+        });
         unpair(s, left.state, right.state);
         return;
     }
@@ -89,24 +97,17 @@ inline void biquad(SmoothedBiquad& left, SmoothedBiquad& right, float* xl, float
         const __m128 b1 = pair(cl[3], cr[3]), b2 = pair(cl[4], cr[4]);
         __m128 x1 = pair(left.x1, right.x1), x2 = pair(left.x2, right.x2);
         __m128 y1 = pair(left.y1, right.y1), y2 = pair(left.y2, right.y2);
-        for (int j = 0; j < n; j += 4)
-        {
-            __m128 p[4];
-            loadPairs(xl + j, xr + j, p);
-            for (__m128& x : p)
-            {
-                __m128 out = _mm_add_ps(_mm_mul_ps(b0, x), _mm_mul_ps(b1, x1));
-                out = _mm_add_ps(out, _mm_mul_ps(b2, x2));
-                out = _mm_sub_ps(out, _mm_mul_ps(a1, y1));
-                out = _mm_sub_ps(out, _mm_mul_ps(a2, y2));
-                x2 = x1;
-                x1 = x;
-                y2 = y1;
-                y1 = out;
-                x = out;
-            }
-            storePairs(xl + j, xr + j, p);
-        }
+        pairwise(xl, xr, xl, xr, n, [&](__m128& x) {
+            __m128 out = _mm_add_ps(_mm_mul_ps(b0, x), _mm_mul_ps(b1, x1));
+            out = _mm_add_ps(out, _mm_mul_ps(b2, x2));
+            out = _mm_sub_ps(out, _mm_mul_ps(a1, y1));
+            out = _mm_sub_ps(out, _mm_mul_ps(a2, y2));
+            x2 = x1;
+            x1 = x;
+            y2 = y1;
+            y1 = out;
+            x = out;
+        });
         unpair(x1, left.x1, right.x1);
         unpair(x2, left.x2, right.x2);
         unpair(y1, left.y1, right.y1);
@@ -127,17 +128,10 @@ inline void onePole(OnePole& left, OnePole& right, const float* inL, const float
     {
         const __m128 vc = _mm_set1_ps(c), keep = _mm_set1_ps(1.0f - c);
         __m128 s = pair(left.state, right.state);
-        for (int j = 0; j < n; j += 4)
-        {
-            __m128 p[4];
-            loadPairs(inL + j, inR + j, p);
-            for (__m128& x : p)
-            {
-                s = _mm_add_ps(_mm_mul_ps(s, keep), _mm_mul_ps(vc, x));
-                x = s;
-            }
-            storePairs(loL + j, loR + j, p);
-        }
+        pairwise(inL, inR, loL, loR, n, [&](__m128& x) {
+            s = _mm_add_ps(_mm_mul_ps(s, keep), _mm_mul_ps(vc, x));
+            x = s;
+        });
         unpair(s, left.state, right.state);
         return;
     }

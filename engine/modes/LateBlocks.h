@@ -4,10 +4,6 @@
 #include "Filters.h"
 #include "WideLines.h"
 
-#if defined(__SSE2__)
-#include <xmmintrin.h>
-#endif
-
 namespace kestrune::late
 {
 
@@ -23,6 +19,47 @@ inline void butterfly(float* a, float* b, int n)
     }
 }
 
+// One two-band gain around a one-pole split (see splitGains): its filters, coefficient and gains
+// (lower null for 1).
+struct Split
+{
+    OnePole* filters;
+    float coefficient;
+    const float* upperGains;
+    const float* lowerGains;
+};
+
+// The K splits in turn on lines g .. g + kLanes<V> - 1 of x, the lines side by side: per sample and
+// lane the scalar operations of splitGains in their order (a missing lower gain multiplies by 1 too).
+template <typename V, int K>
+KESTRUNE_INLINE void splitLines(float (*x)[64], int g, int n, const Split* splits)
+{
+    constexpr int W = wide::kLanes<V>;
+    V state[K], upper[K], lower[K];
+    float keep[K], coefficient[K];
+    for (int k = 0; k < K; ++k)
+    {
+        const Split& sp = splits[k];
+        state[k] = wide::lanes<V>([&](int i) { return sp.filters[g + i].state; });
+        upper[k] = wide::lanes<V>([&](int i) { return sp.upperGains[g + i]; });
+        lower[k] = wide::lanes<V>([&](int i) { return sp.lowerGains != nullptr ? sp.lowerGains[g + i] : 1.0f; });
+        coefficient[k] = sp.coefficient;
+        keep[k] = 1.0f - sp.coefficient;
+    }
+    float* lines[W];
+    for (int i = 0; i < W; ++i)
+        lines[i] = x[g + i];
+    wide::sideBySide<V>(lines, n, [&](int, V& in) {
+        for (int k = 0; k < K; ++k)
+        {
+            state[k] = state[k] * keep[k] + coefficient[k] * in;
+            in = (in - state[k]) * upper[k] + state[k] * lower[k];
+        }
+    });
+    for (int k = 0; k < K; ++k)
+        wide::forLanes(state[k], [&](int i, float s) { splits[k].filters[g + i].state = s; });
+}
+
 // Two-band gain around a one-pole split on count block buffers: the low-passed part of x[i] takes
 // lowerGains[i] (1 when null), the rest upperGains[i]. The filter states carry over to the next block.
 // Eight lines run side by side so that their recursions overlap instead of queueing.
@@ -31,77 +68,16 @@ KESTRUNE_INLINE void splitGains(OnePole* filters, float (*x)[64], int count, int
 {
     constexpr int kGroup = 8;
     const float keep = 1.0f - coefficient;
+    const Split split{filters, coefficient, upperGains, lowerGains};
     int g = 0;
     if (wideVectors() && n % 4 == 0)
         for (; g + 8 <= count; g += 8)
-        {
-            alignas(32) float s8[8], lower8[8];
-            for (int i = 0; i < 8; ++i)
-            {
-                s8[i] = filters[g + i].state;
-                lower8[i] = lowerGains != nullptr ? lowerGains[g + i] : 1.0f;
-            }
-            wide::Lines8 state, upper, lower;
-            wide::load(state, s8);
-            wide::load(upper, upperGains + g);
-            wide::load(lower, lower8);
-            float* lines[8];
-            for (int i = 0; i < 8; ++i)
-                lines[i] = x[g + i];
-            for (int j = 0; j < n; j += 4)
-            {
-                wide::Lines8 t[4];
-                wide::loadTransposed(lines, j, t);
-                for (wide::Lines8& in : t)
-                {
-                    state = state * keep + coefficient * in;
-                    in = (in - state) * upper + state * lower;
-                }
-                wide::storeTransposed(lines, j, t);
-            }
-            wide::store(s8, state);
-            for (int i = 0; i < 8; ++i)
-                filters[g + i].state = s8[i];
-        }
+            splitLines<wide::Lines8, 1>(x, g, n, &split);
 #if defined(__SSE2__)
-    // Four lines in the lanes of one vector, four samples at a time through a transpose; each lane
-    // does the scalar operations below in their order (a missing lower gain multiplies by 1 as well).
+    // Four lines in the lanes of one vector, four samples at a time through a transpose.
     if (n % 4 == 0)
-    {
-        const __m128 vKeep = _mm_set1_ps(keep), vCoefficient = _mm_set1_ps(coefficient);
         for (; g + 4 <= count; g += 4)
-        {
-            __m128 state = _mm_setr_ps(filters[g].state, filters[g + 1].state, filters[g + 2].state,
-                                       filters[g + 3].state);
-            const __m128 upper = _mm_loadu_ps(upperGains + g);
-            const __m128 lower = lowerGains != nullptr ? _mm_loadu_ps(lowerGains + g) : _mm_set1_ps(1.0f);
-            float* x0 = x[g];
-            float* x1 = x[g + 1];
-            float* x2 = x[g + 2];
-            float* x3 = x[g + 3];
-            for (int j = 0; j < n; j += 4)
-            {
-                __m128 t0 = _mm_loadu_ps(x0 + j), t1 = _mm_loadu_ps(x1 + j);
-                __m128 t2 = _mm_loadu_ps(x2 + j), t3 = _mm_loadu_ps(x3 + j);
-                _MM_TRANSPOSE4_PS(t0, t1, t2, t3);
-                for (__m128* t : {&t0, &t1, &t2, &t3})
-                {
-                    const __m128 in = *t;
-                    state = _mm_add_ps(_mm_mul_ps(state, vKeep), _mm_mul_ps(vCoefficient, in));
-                    *t = _mm_add_ps(_mm_mul_ps(_mm_sub_ps(in, state), upper), _mm_mul_ps(state, lower));
-                }
-                _MM_TRANSPOSE4_PS(t0, t1, t2, t3);
-                _mm_storeu_ps(x0 + j, t0);
-                _mm_storeu_ps(x1 + j, t1);
-                _mm_storeu_ps(x2 + j, t2);
-                _mm_storeu_ps(x3 + j, t3);
-            }
-            alignas(16) float s[4];
-            _mm_store_ps(s, state);
-            for (int i = 0; i < 4; ++i)
-                filters[g + i].state = s[i];
-        }
-    }
+            splitLines<wide::Lines4, 1>(x, g, n, &split);
 #endif
     for (; g < count; g += kGroup)
     {
@@ -126,15 +102,6 @@ KESTRUNE_INLINE void splitGains(OnePole* filters, float (*x)[64], int count, int
     }
 }
 
-// One split of splitGains: its filters, coefficient and gains (lower null for 1).
-struct Split
-{
-    OnePole* filters;
-    float coefficient;
-    const float* upperGains;
-    const float* lowerGains;
-};
-
 // splitGains with first, then splitGains with second on the same buffers, in one pass where the
 // eight-line vectors are available: per sample the same operations in the same order.
 KESTRUNE_INLINE void splitGainsTwice(float (*x)[64], int count, int n, const Split& first, const Split& second)
@@ -142,49 +109,9 @@ KESTRUNE_INLINE void splitGainsTwice(float (*x)[64], int count, int n, const Spl
     int g = 0;
     if (wideVectors() && n % 4 == 0)
     {
-        const Split* splits[2] = {&first, &second};
+        const Split splits[2] = {first, second};
         for (; g + 8 <= count; g += 8)
-        {
-            wide::Lines8 state[2], upper[2], lower[2];
-            float keep[2], coefficient[2];
-            for (int k = 0; k < 2; ++k)
-            {
-                const Split& sp = *splits[k];
-                alignas(32) float s8[8], lower8[8];
-                for (int i = 0; i < 8; ++i)
-                {
-                    s8[i] = sp.filters[g + i].state;
-                    lower8[i] = sp.lowerGains != nullptr ? sp.lowerGains[g + i] : 1.0f;
-                }
-                wide::load(state[k], s8);
-                wide::load(upper[k], sp.upperGains + g);
-                wide::load(lower[k], lower8);
-                coefficient[k] = sp.coefficient;
-                keep[k] = 1.0f - sp.coefficient;
-            }
-            float* lines[8];
-            for (int i = 0; i < 8; ++i)
-                lines[i] = x[g + i];
-            for (int j = 0; j < n; j += 4)
-            {
-                wide::Lines8 t[4];
-                wide::loadTransposed(lines, j, t);
-                for (wide::Lines8& in : t)
-                    for (int k = 0; k < 2; ++k)
-                    {
-                        state[k] = state[k] * keep[k] + coefficient[k] * in;
-                        in = (in - state[k]) * upper[k] + state[k] * lower[k];
-                    }
-                wide::storeTransposed(lines, j, t);
-            }
-            for (int k = 0; k < 2; ++k)
-            {
-                alignas(32) float s8[8];
-                wide::store(s8, state[k]);
-                for (int i = 0; i < 8; ++i)
-                    splits[k]->filters[g + i].state = s8[i];
-            }
-        }
+            splitLines<wide::Lines8, 2>(x, g, n, splits);
     }
     if (g < count)
     {

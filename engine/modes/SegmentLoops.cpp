@@ -7,10 +7,6 @@
 #include <algorithm>
 #include <cmath>
 
-#if defined(__SSE2__)
-#include <xmmintrin.h>
-#endif
-
 namespace kestrune::segmentloops
 {
 
@@ -59,6 +55,20 @@ void step(const float* __restrict d, float* __restrict x, float* __restrict v, f
     }
 }
 
+// The shelf of shelves below on loops first .. first + kLanes<V> - 1, side by side.
+template <typename V, bool Bass>
+KESTRUNE_INLINE void shelfLines(float* state, float* const* x, const float* ratios, int first, float coefficient)
+{
+    const float keep = 1.0f - coefficient;
+    V lp = wide::lanes<V>([&](int i) { return state[first + i]; });
+    const V ratio = wide::lanes<V>([&](int i) { return ratios[first + i]; });
+    wide::sideBySide<V>(x + first, kBlock, [&](int, V& in) {
+        lp = lp * keep + coefficient * in;
+        in = Bass ? lp * ratio + (in - lp) : (in - lp) * ratio + lp;
+    });
+    wide::forLanes(lp, [&](int i, float s) { state[first + i] = s; });
+}
+
 // Shelves around each loop's one-pole split lp of x: x = lp + ratio (x - lp) (high) or
 // x = ratio lp + (x - lp) (bass). The loops run side by side so that their recursions overlap; the
 // arithmetic is OnePole::process's, in its order.
@@ -77,55 +87,11 @@ KESTRUNE_INLINE void shelves(ReverbEngine& e, OnePole* filters, float coefficien
     int first = 0;
     if (wideVectors())
         for (; first + 8 <= loopCount; first += 8)
-        {
-            wide::Lines8 lp, ratio;
-            wide::load(lp, state + first);
-            wide::load(ratio, ratios + first);
-            for (int j = 0; j < kBlock; j += 4)
-            {
-                wide::Lines8 t[4];
-                wide::loadTransposed(x + first, j, t);
-                for (wide::Lines8& in : t)
-                {
-                    lp = lp * keep + coefficient * in;
-                    in = Bass ? lp * ratio + (in - lp) : (in - lp) * ratio + lp;
-                }
-                wide::storeTransposed(x + first, j, t);
-            }
-            wide::store(state + first, lp);
-        }
+            shelfLines<wide::Lines8, Bass>(state, x, ratios, first, coefficient);
 #if defined(__SSE2__)
-    // Four loops in the lanes of one vector through a 4 x 4 transpose, each lane doing the scalar
-    // operations below in their order.
-    const __m128 vKeep = _mm_set1_ps(keep), vCoefficient = _mm_set1_ps(coefficient);
+    // Four loops in the lanes of one vector through a 4 x 4 transpose.
     for (; first + 4 <= loopCount; first += 4)
-    {
-        __m128 lp = _mm_loadu_ps(state + first);
-        const __m128 ratio = _mm_loadu_ps(ratios + first);
-        float* x0 = x[first];
-        float* x1 = x[first + 1];
-        float* x2 = x[first + 2];
-        float* x3 = x[first + 3];
-        for (int j = 0; j < kBlock; j += 4)
-        {
-            __m128 t0 = _mm_loadu_ps(x0 + j), t1 = _mm_loadu_ps(x1 + j);
-            __m128 t2 = _mm_loadu_ps(x2 + j), t3 = _mm_loadu_ps(x3 + j);
-            _MM_TRANSPOSE4_PS(t0, t1, t2, t3);
-            for (__m128* t : {&t0, &t1, &t2, &t3})
-            {
-                const __m128 in = *t;
-                lp = _mm_add_ps(_mm_mul_ps(lp, vKeep), _mm_mul_ps(vCoefficient, in));
-                *t = Bass ? _mm_add_ps(_mm_mul_ps(lp, ratio), _mm_sub_ps(in, lp))
-                          : _mm_add_ps(_mm_mul_ps(_mm_sub_ps(in, lp), ratio), lp);
-            }
-            _MM_TRANSPOSE4_PS(t0, t1, t2, t3);
-            _mm_storeu_ps(x0 + j, t0);
-            _mm_storeu_ps(x1 + j, t1);
-            _mm_storeu_ps(x2 + j, t2);
-            _mm_storeu_ps(x3 + j, t3);
-        }
-        _mm_storeu_ps(state + first, lp);
-    }
+        shelfLines<wide::Lines4, Bass>(state, x, ratios, first, coefficient);
 #endif
     for (int j = 0; j < kBlock; ++j)
         for (int i = first; i < loopCount; ++i)

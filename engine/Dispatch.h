@@ -4,7 +4,9 @@
 // the AVX build on processors that have it (GCC target clones): the same IEEE operations in the same
 // order (AVX without FMA), only three-operand instructions and wider vectors. Define
 // KESTRUNE_NO_DISPATCH to build the baseline only.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(KESTRUNE_NO_DISPATCH)
+// ThreadSanitizer builds take the baseline only: the clones' resolvers run before its runtime is up.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(KESTRUNE_NO_DISPATCH) &&            \
+    !defined(__SANITIZE_THREAD__)
 #define KESTRUNE_DISPATCH __attribute__((target_clones("avx", "default")))
 #define KESTRUNE_HAS_DISPATCH 1
 #else

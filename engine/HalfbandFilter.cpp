@@ -38,11 +38,12 @@ void HalfbandFilter::reset()
 
 namespace
 {
-// One sample through a first-order allpass section with state s.
-inline float allpassSection(float x, float a, float delta, float& s)
+// One sample through a first-order allpass section with state s (a float, or a vector of sections).
+template <typename T>
+KESTRUNE_INLINE T allpassSection(T x, T a, T delta, T& s)
 {
-    const float u = x + delta - a * s;
-    const float y = a * u + s;
+    const T u = x + delta - a * s;
+    const T y = a * u + s;
     s = u;
     return y;
 }
@@ -168,11 +169,7 @@ struct StereoBranches
     __m128 run(__m128 x)
     {
         for (int i = 0; i < 4; ++i)
-        {
-            const __m128 u = _mm_sub_ps(_mm_add_ps(x, delta[i]), _mm_mul_ps(a[i], s[i]));
-            x = _mm_add_ps(_mm_mul_ps(a[i], u), s[i]);
-            s[i] = u;
-        }
+            x = allpassSection(x, a[i], delta[i], s[i]);
         return x;
     }
 

@@ -440,6 +440,47 @@ KESTRUNE_INLINE void prepareTap(const AllpassTap& tap, int n, float rampFactor, 
     gather(line.ring(), line.writeIndex(), line.mask(), integer, n, first, second);
     state = slot.state;
 }
+
+// Taps 0 .. kLanes<V> - 1 side by side (n a multiple of 4, at most kMaxBlock): lane t runs tap t's
+// recursion s = c*(a - s) + b, four samples per transposed step (see WideLines.h for the layout).
+template <typename V>
+KESTRUNE_INLINE void allpassTapLanes(const AllpassTap* taps, int n, float rampFactor)
+{
+    constexpr int kMax = ModulatedDelayLine::kMaxBlock;
+    constexpr int W = wide::kLanes<V>;
+    alignas(32) float coefficient[W][kMax];
+    alignas(32) float first[W][kMax];
+    alignas(32) float second[W][kMax];
+    float state[W];
+    float* c[W];
+    float* a[W];
+    float* b[W];
+    float* y[W];
+    for (int t = 0; t < W; ++t)
+    {
+        prepareTap(taps[t], n, rampFactor, coefficient[t], first[t], second[t], state[t]);
+        c[t] = coefficient[t];
+        a[t] = first[t];
+        b[t] = second[t];
+        y[t] = taps[t].out;
+    }
+    V s = wide::lanes<V>([&](int t) { return state[t]; });
+    for (int j = 0; j < n; j += 4)
+    {
+        V vc[4], va[4], vb[4];
+        wide::loadTransposed(c, j, vc);
+        wide::loadTransposed(a, j, va);
+        wide::loadTransposed(b, j, vb);
+        for (int k = 0; k < 4; ++k)
+            va[k] = s = vc[k] * (va[k] - s) + vb[k];
+        wide::storeTransposed(y, j, va);
+    }
+    wide::forLanes(s, [&](int t, float v) {
+        ModulatedDelayLine::TapSlot& slot = taps[t].line->slot(taps[t].slot);
+        slot.state = v;
+        slot.previousDelay = taps[t].target;
+    });
+}
 } // namespace
 
 KESTRUNE_DISPATCH void readRampedAllpassGroup(const AllpassTap* taps, int count, int n, float rampFactor)
@@ -447,83 +488,13 @@ KESTRUNE_DISPATCH void readRampedAllpassGroup(const AllpassTap* taps, int count,
     constexpr int kMax = ModulatedDelayLine::kMaxBlock;
     if (wideVectors() && count == 8 && n % 4 == 0 && n > 0 && n <= kMax)
     {
-        // Lane t runs tap t's recursion s = c*(a - s) + b (see WideLines.h for the layout).
-        alignas(32) float coefficient[8][kMax];
-        alignas(32) float first[8][kMax];
-        alignas(32) float second[8][kMax];
-        alignas(32) float state[8];
-        float* c[8];
-        float* a[8];
-        float* b[8];
-        float* y[8];
-        for (int t = 0; t < 8; ++t)
-        {
-            prepareTap(taps[t], n, rampFactor, coefficient[t], first[t], second[t], state[t]);
-            c[t] = coefficient[t];
-            a[t] = first[t];
-            b[t] = second[t];
-            y[t] = taps[t].out;
-        }
-        wide::Lines8 s;
-        wide::load(s, state);
-        for (int j = 0; j < n; j += 4)
-        {
-            wide::Lines8 vc[4], va[4], vb[4];
-            wide::loadTransposed(c, j, vc);
-            wide::loadTransposed(a, j, va);
-            wide::loadTransposed(b, j, vb);
-            for (int k = 0; k < 4; ++k)
-                va[k] = s = vc[k] * (va[k] - s) + vb[k];
-            wide::storeTransposed(y, j, va);
-        }
-        wide::store(state, s);
-        for (int t = 0; t < 8; ++t)
-        {
-            ModulatedDelayLine::TapSlot& slot = taps[t].line->slot(taps[t].slot);
-            slot.state = state[t];
-            slot.previousDelay = taps[t].target;
-        }
+        allpassTapLanes<wide::Lines8>(taps, n, rampFactor);
         return;
     }
 #ifdef KESTRUNE_SSE
     if (count == 4 && n % 4 == 0 && n > 0 && n <= kMax)
     {
-        alignas(16) float coefficient[4][kMax];
-        alignas(16) float first[4][kMax];
-        alignas(16) float second[4][kMax];
-        alignas(16) float state[4];
-        for (int t = 0; t < 4; ++t)
-            prepareTap(taps[t], n, rampFactor, coefficient[t], first[t], second[t], state[t]);
-        // Lane t runs tap t's recursion s = c*(a - s) + b, four samples per transposed step.
-        __m128 s = _mm_load_ps(state);
-        for (int j = 0; j < n; j += 4)
-        {
-            __m128 c0 = _mm_load_ps(coefficient[0] + j), c1 = _mm_load_ps(coefficient[1] + j);
-            __m128 c2 = _mm_load_ps(coefficient[2] + j), c3 = _mm_load_ps(coefficient[3] + j);
-            __m128 a0 = _mm_load_ps(first[0] + j), a1 = _mm_load_ps(first[1] + j);
-            __m128 a2 = _mm_load_ps(first[2] + j), a3 = _mm_load_ps(first[3] + j);
-            __m128 b0 = _mm_load_ps(second[0] + j), b1 = _mm_load_ps(second[1] + j);
-            __m128 b2 = _mm_load_ps(second[2] + j), b3 = _mm_load_ps(second[3] + j);
-            _MM_TRANSPOSE4_PS(c0, c1, c2, c3);
-            _MM_TRANSPOSE4_PS(a0, a1, a2, a3);
-            _MM_TRANSPOSE4_PS(b0, b1, b2, b3);
-            __m128 y0 = s = _mm_add_ps(_mm_mul_ps(c0, _mm_sub_ps(a0, s)), b0);
-            __m128 y1 = s = _mm_add_ps(_mm_mul_ps(c1, _mm_sub_ps(a1, s)), b1);
-            __m128 y2 = s = _mm_add_ps(_mm_mul_ps(c2, _mm_sub_ps(a2, s)), b2);
-            __m128 y3 = s = _mm_add_ps(_mm_mul_ps(c3, _mm_sub_ps(a3, s)), b3);
-            _MM_TRANSPOSE4_PS(y0, y1, y2, y3);
-            _mm_storeu_ps(taps[0].out + j, y0);
-            _mm_storeu_ps(taps[1].out + j, y1);
-            _mm_storeu_ps(taps[2].out + j, y2);
-            _mm_storeu_ps(taps[3].out + j, y3);
-        }
-        _mm_store_ps(state, s);
-        for (int t = 0; t < 4; ++t)
-        {
-            ModulatedDelayLine::TapSlot& slot = taps[t].line->slot(taps[t].slot);
-            slot.state = state[t];
-            slot.previousDelay = taps[t].target;
-        }
+        allpassTapLanes<wide::Lines4>(taps, n, rampFactor);
         return;
     }
     if (count > 4)

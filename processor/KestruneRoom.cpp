@@ -52,9 +52,18 @@ KestruneRoom::KestruneRoom(const juce::File& preferencesFolder)
     uiWidth = 735;
     uiHeight = 460;
     mixLock = false;
+    startTimerHz(30);
 }
 
-KestruneRoom::~KestruneRoom() = default;
+KestruneRoom::~KestruneRoom() { stopTimer(); }
+
+void KestruneRoom::timerCallback() { flushPendingChange(); }
+
+void KestruneRoom::flushPendingChange()
+{
+    if (changePending.exchange(false))
+        sendChangeMessage();
+}
 
 const juce::String KestruneRoom::getName() const { return "KestruneRoom"; }
 
@@ -162,7 +171,10 @@ void KestruneRoom::setParameter(int index, float newValue)
             return;
         engine.setParameterNormalised(index, newValue);
     }
-    sendChangeMessage();
+    if (juce::MessageManager::existsAndIsCurrentThread())
+        sendChangeMessage();
+    else
+        changePending.store(true);
 }
 
 // Unique identifiers: the LV2 wrapper otherwise derives them from the index and its name cleaner

@@ -5,6 +5,7 @@
 #include <juce_audio_processors/juce_audio_processors.h>
 #include <juce_events/juce_events.h>
 
+#include <atomic>
 #include <memory>
 
 // The two preferences files (user and all users). JUCE's ApplicationProperties derives both paths from
@@ -33,7 +34,7 @@ private:
 
 // The audio processor: publishes the engine's twenty parameters, feeds it every block, and keeps the
 // per-instance settings the editor and the state document need.
-class KestruneRoom : public juce::AudioProcessor, public juce::ChangeBroadcaster
+class KestruneRoom : public juce::AudioProcessor, public juce::ChangeBroadcaster, private juce::Timer
 {
 public:
     static constexpr const char* kVersion = "1.5.1";
@@ -97,6 +98,9 @@ public:
     void setGUIModeProperty(const juce::String& value);
     bool saveGUIMode();
 
+    // Sends the change message that a change off the message thread left pending (the timer calls it).
+    void flushPendingChange();
+
     // Text of parameter k for a value in real units, getParameterValue (used by getParameterText and the tools).
     static juce::String parameterTextFor(int index, float mappedValue);
 
@@ -113,6 +117,12 @@ public:
 private:
     // Creates appProperties on the system's folders, or on preferencesFolder when it is not empty.
     void openPreferences(const juce::File& preferencesFolder);
+
+    // Changes made off the message thread (host automation, often on the audio thread) only raise this
+    // flag: posting a change message there would lock and allocate inside the message queue. The timer
+    // passes it on from the message thread.
+    std::atomic<bool> changePending{false};
+    void timerCallback() override;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(KestruneRoom)
 };

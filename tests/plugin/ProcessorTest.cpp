@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <thread>
 
 using namespace kestrune::plugintest;
 using kestrune::kNumParameters;
@@ -233,6 +234,32 @@ TEST(Processor, ProcessBlockAllocatesNothing)
             }
         }
     }
+}
+
+// Automation on the audio thread: the change reaches the editor's listener later, from the message
+// thread, and nothing is allocated on the thread that made it.
+TEST(Processor, ChangesOffTheMessageThreadAllocateNothingAndStillNotify)
+{
+    TestProcessor p;
+    prepare(*p, kRate, kBlock);
+    ChangeCounter changes;
+    p->addChangeListener(&changes);
+    std::size_t allocations = 1;
+    std::thread audio([&] {
+        const ScopedAllocationCounter counter;
+        p->setParameter(kestrune::kDecay, 0.3f);
+        p->setParameter(kestrune::kMix, 0.25f);
+        allocations = counter.count();
+    });
+    audio.join();
+    EXPECT_EQ(allocations, 0u);
+    p->dispatchPendingMessages();
+    EXPECT_EQ(changes.count, 0); // nothing was posted from the other thread
+    p->flushPendingChange();     // what the processor's timer does on the message thread
+    p->dispatchPendingMessages();
+    EXPECT_EQ(changes.count, 1); // the two changes arrive as one message
+    EXPECT_EQ(p->getParameter(kestrune::kDecay), 0.3f);
+    p->removeChangeListener(&changes);
 }
 
 JUCE_END_IGNORE_WARNINGS_GCC_LIKE

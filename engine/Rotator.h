@@ -13,8 +13,6 @@ struct Rotator
     float sine = 0.0f;
     float cosine = 1.0f;
     float negatedSine = -0.0f;
-    float work1[64] = {};
-    float work2[64] = {};
 
     void setAmount(float amount)
     {

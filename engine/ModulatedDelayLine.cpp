@@ -86,8 +86,7 @@ void ModulatedDelayLine::setMaxDelay(int64_t requestedLength)
     size_ = newSize;
     mask_ = newSize - 1;
     writeIndex_ = 0;
-    for (auto& s : slots_)
-        s.state = 0.0f;
+    clearSlotStates();
 }
 
 void ModulatedDelayLine::reserve(int64_t samples)
@@ -99,15 +98,23 @@ void ModulatedDelayLine::reserve(int64_t samples)
         return;
     allocate(wanted);
     writeIndex_ = 0;
+    clearSlotStates();
+}
+
+void ModulatedDelayLine::clearSlotStates()
+{
     for (auto& s : slots_)
+    {
         s.state = 0.0f;
+        s.lastOutput = 0.0f;
+        s.lastInteger = -1;
+    }
 }
 
 void ModulatedDelayLine::clear()
 {
     std::memset(ring_, 0, static_cast<size_t>(size_) * sizeof(float));
-    for (auto& s : slots_)
-        s.state = 0.0f;
+    clearSlotStates();
     vec::clear(output_, kMaxBlock);
 }
 
@@ -218,6 +225,54 @@ KESTRUNE_INLINE void ramp(float start, float inc, int n, int32_t* integer, float
         rampSample<I>(rampDelay(start, inc, j), j, integer, fraction);
 }
 
+// The first-order allpass interpolation, (c + z^-1) / (1 + c z^-1) on the taps a, runs in lattice form:
+// y = c a + k s, s' = k a - c s with k = sqrt(1 - c^2). For a steady coefficient that is the same
+// filter as the direct form y = c (a - y') + b, but a rotation keeps its state's energy while c moves:
+// the direct form pumps energy in when c sweeps (a modulated line in a loop with a long decay grew
+// without bound). Where the integer delay steps, the sample b behind a is no longer the previous a, so
+// there the state is taken from the direct form, s = (b - c y') / k: the read stays continuous.
+//
+// Inputs of the recursion over a block, without the chain: s_j = offset[j] + factor[j] s_(j-1), and s0
+// the state of sample 0. A step at j folds y_(j-1) = c a + k s into (b - c y_(j-1)) / k.
+KESTRUNE_INLINE void allpassRecursion(const float* c, const float* a, const float* b, const int32_t* integer, int n,
+                                      const ModulatedDelayLine::TapSlot& slot, float* k, float* offset,
+                                      float* factor, float& s0)
+{
+    int j = 0;
+#ifdef KESTRUNE_SSE
+    const __m128 one = _mm_set1_ps(1.0f);
+    for (; j + 4 <= n; j += 4)
+    {
+        const __m128 v = _mm_loadu_ps(c + j);
+        _mm_storeu_ps(k + j, _mm_sqrt_ps(_mm_sub_ps(one, _mm_mul_ps(v, v))));
+    }
+#endif
+    for (; j < n; ++j)
+        k[j] = std::sqrt(1.0f - c[j] * c[j]);
+    for (j = 1; j < n; ++j)
+    {
+        offset[j] = k[j - 1] * a[j - 1];
+        factor[j] = -c[j - 1];
+    }
+    s0 = integer[0] != slot.lastInteger ? (b[0] - c[0] * slot.lastOutput) / k[0] : slot.state;
+    if (integer[0] != integer[n - 1]) // the integer parts are monotonic: any step shows at the ends
+        for (j = 1; j < n; ++j)
+            if (integer[j] != integer[j - 1])
+            {
+                offset[j] = (b[j] - c[j] * (c[j - 1] * a[j - 1])) / k[j];
+                factor[j] = -(c[j] * k[j - 1]) / k[j];
+            }
+}
+
+// What the slot keeps after the block's last sample: the next state, the output and the integer delay.
+KESTRUNE_INLINE void keepAllpassState(ModulatedDelayLine::TapSlot& slot, float c, float k, float a, float s, float y,
+                                      int32_t integer)
+{
+    slot.state = k * a - c * s;
+    slot.lastOutput = y;
+    slot.lastInteger = integer;
+}
+
 // The two taps of every ramp sample: first[j] at the integer delay, second[j] one sample further back.
 KESTRUNE_INLINE void gather(const float* __restrict ring, int64_t w, int64_t mask, const int32_t* integer,
                             int n, float* __restrict first, float* __restrict second)
@@ -265,7 +320,7 @@ KESTRUNE_INLINE void gather(const float* __restrict ring, int64_t w, int64_t mas
 // N is the block length when it is a compile-time constant (64 or 32), 0 for any other n.
 template <int N, Interpolation I>
 KESTRUNE_INLINE void rampedRead(const float* __restrict ring, int64_t w, int64_t mask, float start, float inc,
-                                float* __restrict y, int n, float& state)
+                                float* __restrict y, int n, ModulatedDelayLine::TapSlot& slot)
 {
     constexpr int kMax = ModulatedDelayLine::kMaxBlock;
     if constexpr (N != 0)
@@ -332,13 +387,16 @@ KESTRUNE_INLINE void rampedRead(const float* __restrict ring, int64_t w, int64_t
     gather(ring, w, mask, integer, n, first, second);
     if constexpr (I == Interpolation::FirstOrderAllpass)
     {
-        float s = state;
-        for (int j = 0; j < n; ++j)
+        alignas(16) float k[kMax], offset[kMax], factor[kMax];
+        float s;
+        allpassRecursion(fraction, first, second, integer, n, slot, k, offset, factor, s);
+        y[0] = fraction[0] * first[0] + k[0] * s;
+        for (int j = 1; j < n; ++j)
         {
-            s = fraction[j] * (first[j] - s) + second[j];
-            y[j] = s;
+            s = offset[j] + factor[j] * s;
+            y[j] = fraction[j] * first[j] + k[j] * s;
         }
-        state = s;
+        keepAllpassState(slot, fraction[n - 1], k[n - 1], first[n - 1], s, y[n - 1], integer[n - 1]);
     }
     else
         for (int j = 0; j < n; ++j)
@@ -347,14 +405,14 @@ KESTRUNE_INLINE void rampedRead(const float* __restrict ring, int64_t w, int64_t
 
 template <ModulatedDelayLine::Interpolation I>
 KESTRUNE_INLINE void rampedReadAnyLength(const float* ring, int64_t w, int64_t mask, float start, float inc,
-                                         float* y, int n, float& state)
+                                         float* y, int n, ModulatedDelayLine::TapSlot& slot)
 {
     if (n == 64)
-        rampedRead<64, I>(ring, w, mask, start, inc, y, n, state);
+        rampedRead<64, I>(ring, w, mask, start, inc, y, n, slot);
     else if (n == 32)
-        rampedRead<32, I>(ring, w, mask, start, inc, y, n, state);
+        rampedRead<32, I>(ring, w, mask, start, inc, y, n, slot);
     else
-        rampedRead<0, I>(ring, w, mask, start, inc, y, n, state);
+        rampedRead<0, I>(ring, w, mask, start, inc, y, n, slot);
 }
 } // namespace
 
@@ -367,14 +425,13 @@ KESTRUNE_DISPATCH void ModulatedDelayLine::readRamped(float* y, int n, int slotI
     switch (interpolation)
     {
     case Interpolation::Linear:
-        rampedReadAnyLength<Interpolation::Linear>(ring_, writeIndex_, mask_, start, inc, y, n, s.state);
+        rampedReadAnyLength<Interpolation::Linear>(ring_, writeIndex_, mask_, start, inc, y, n, s);
         break;
     case Interpolation::QuantisedLinear:
-        rampedReadAnyLength<Interpolation::QuantisedLinear>(ring_, writeIndex_, mask_, start, inc, y, n, s.state);
+        rampedReadAnyLength<Interpolation::QuantisedLinear>(ring_, writeIndex_, mask_, start, inc, y, n, s);
         break;
     case Interpolation::FirstOrderAllpass:
-        rampedReadAnyLength<Interpolation::FirstOrderAllpass>(ring_, writeIndex_, mask_, start, inc, y, n,
-                                                              s.state);
+        rampedReadAnyLength<Interpolation::FirstOrderAllpass>(ring_, writeIndex_, mask_, start, inc, y, n, s);
         break;
     }
     s.previousDelay = target;
@@ -427,57 +484,73 @@ KESTRUNE_INLINE void allpassBlock(ModulatedDelayLine& line, const float* in, flo
 
 namespace
 {
-// A tap's ramp, its allpass coefficients and both gathered samples; the state as it starts.
-KESTRUNE_INLINE void prepareTap(const AllpassTap& tap, int n, float rampFactor, float* coefficient, float* first,
-                                float* second, float& state)
+// A tap's ramp and the inputs of its recursion (allpassRecursion).
+KESTRUNE_INLINE void prepareTap(const AllpassTap& tap, int n, float rampFactor, float* c, float* a, float* k,
+                                float* offset, float* factor, float& s0, int32_t& lastInteger)
 {
+    constexpr int kMax = ModulatedDelayLine::kMaxBlock;
     ModulatedDelayLine& line = *tap.line;
-    ModulatedDelayLine::TapSlot& slot = line.slot(tap.slot);
+    const ModulatedDelayLine::TapSlot& slot = line.slot(tap.slot);
     const float start = slot.previousDelay;
     const float inc = (tap.target - start) * rampFactor;
-    alignas(32) int32_t integer[ModulatedDelayLine::kMaxBlock];
-    ramp<Interpolation::FirstOrderAllpass>(start, inc, n, integer, coefficient);
-    gather(line.ring(), line.writeIndex(), line.mask(), integer, n, first, second);
-    state = slot.state;
+    alignas(32) int32_t integer[kMax];
+    alignas(32) float b[kMax];
+    ramp<Interpolation::FirstOrderAllpass>(start, inc, n, integer, c);
+    gather(line.ring(), line.writeIndex(), line.mask(), integer, n, a, b);
+    allpassRecursion(c, a, b, integer, n, slot, k, offset, factor, s0);
+    lastInteger = integer[n - 1];
 }
 
 // Taps 0 .. kLanes<V> - 1 side by side (n a multiple of 4, at most kMaxBlock): lane t runs tap t's
-// recursion s = c*(a - s) + b, four samples per transposed step (see WideLines.h for the layout).
+// recursion, four samples per transposed step (see WideLines.h for the layout).
 template <typename V>
 KESTRUNE_INLINE void allpassTapLanes(const AllpassTap* taps, int n, float rampFactor)
 {
     constexpr int kMax = ModulatedDelayLine::kMaxBlock;
     constexpr int W = wide::kLanes<V>;
-    alignas(32) float coefficient[W][kMax];
-    alignas(32) float first[W][kMax];
-    alignas(32) float second[W][kMax];
-    float state[W];
+    alignas(32) float coefficient[W][kMax], lattice[W][kMax], first[W][kMax], offsets[W][kMax], factors[W][kMax];
+    float start[W];
+    int32_t lastInteger[W];
     float* c[W];
+    float* k[W];
     float* a[W];
-    float* b[W];
+    float* o[W];
+    float* f[W];
     float* y[W];
     for (int t = 0; t < W; ++t)
     {
-        prepareTap(taps[t], n, rampFactor, coefficient[t], first[t], second[t], state[t]);
+        prepareTap(taps[t], n, rampFactor, coefficient[t], first[t], lattice[t], offsets[t], factors[t], start[t],
+                   lastInteger[t]);
+        // Sample 0 takes its state as it is: a unit offset and no factor.
+        offsets[t][0] = start[t];
+        factors[t][0] = 0.0f;
         c[t] = coefficient[t];
+        k[t] = lattice[t];
         a[t] = first[t];
-        b[t] = second[t];
+        o[t] = offsets[t];
+        f[t] = factors[t];
         y[t] = taps[t].out;
     }
-    V s = wide::lanes<V>([&](int t) { return state[t]; });
+    V s = {};
     for (int j = 0; j < n; j += 4)
     {
-        V vc[4], va[4], vb[4];
+        V vc[4], vk[4], va[4], vo[4], vf[4];
         wide::loadTransposed(c, j, vc);
+        wide::loadTransposed(k, j, vk);
         wide::loadTransposed(a, j, va);
-        wide::loadTransposed(b, j, vb);
-        for (int k = 0; k < 4; ++k)
-            va[k] = s = vc[k] * (va[k] - s) + vb[k];
+        wide::loadTransposed(o, j, vo);
+        wide::loadTransposed(f, j, vf);
+        for (int q = 0; q < 4; ++q)
+        {
+            s = vo[q] + vf[q] * s;
+            va[q] = vc[q] * va[q] + vk[q] * s;
+        }
         wide::storeTransposed(y, j, va);
     }
     wide::forLanes(s, [&](int t, float v) {
         ModulatedDelayLine::TapSlot& slot = taps[t].line->slot(taps[t].slot);
-        slot.state = v;
+        const int last = n - 1;
+        keepAllpassState(slot, c[t][last], k[t][last], first[t][last], v, y[t][last], lastInteger[t]);
         slot.previousDelay = taps[t].target;
     });
 }

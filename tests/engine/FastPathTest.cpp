@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -28,16 +29,21 @@ struct Noise
     }
 };
 
-// The ramped read sample by sample, straight from the ring through sampleAt.
+// The ramped read sample by sample, straight from the ring through sampleAt. The allpass read is the
+// lattice recursion s_j = k_(j-1) a_(j-1) - c_(j-1) s_(j-1), y_j = c_j a_j + k_j s_j, whose state is taken
+// from the direct form where the integer delay steps (folded into the previous sample's terms).
 struct ReferenceTap
 {
     float previousDelay = 100.0f;
-    float state = 0.0f;
+    float state = 0.0f, lastOutput = 0.0f;
+    int32_t lastInteger = -1;
 
     void read(const ModulatedDelayLine& line, float* y, int n, float target, Interp interpolation)
     {
         const float inc = (target - previousDelay) * (1.0f / static_cast<float>(n));
         const float* table = ModulatedDelayLine::allpassTable();
+        float s = 0.0f, cp = 0.0f, kp = 0.0f, ap = 0.0f;
+        int32_t ip = 0;
         for (int j = 0; j < n; ++j)
         {
             float d = previousDelay + inc * static_cast<float>(j + 1);
@@ -55,10 +61,29 @@ struct ReferenceTap
                 y[j] = (b - a) * f + a;
                 break;
             case Interp::FirstOrderAllpass:
-                state = table[static_cast<int32_t>(f * 256.0f) & 255] * (a - state) + b;
-                y[j] = state;
+            {
+                const float c = table[static_cast<int32_t>(f * 256.0f) & 255];
+                const float k = std::sqrt(1.0f - c * c);
+                if (j == 0)
+                    s = i != lastInteger ? (b - c * lastOutput) / k : state;
+                else if (i != ip)
+                    s = (b - c * (cp * ap)) / k + (-(c * kp) / k) * s;
+                else
+                    s = kp * ap + (-cp) * s;
+                y[j] = c * a + k * s;
+                cp = c;
+                kp = k;
+                ap = a;
+                ip = i;
                 break;
             }
+            }
+        }
+        if (interpolation == Interp::FirstOrderAllpass)
+        {
+            state = kp * ap - cp * s;
+            lastOutput = y[n - 1];
+            lastInteger = ip;
         }
         previousDelay = target;
     }
@@ -152,9 +177,12 @@ TEST(FastPaths, StereoFiltersEqualEachChannelOnItsOwn)
     for (int i = 0; i < 4; ++i)
         sections[i].setCoefficients(0.3f + 0.1f * float(i % 2), 1.0f - 0.05f * float(i % 2), 0.2f);
     SmoothedBiquad biquads[4];
-    const float design[2][5] = {{-1.2f, 0.5f, 0.07f, 0.14f, 0.07f}, {-0.9f, 0.3f, 0.1f, 0.2f, 0.1f}};
+    ShelfFilter shelves[4];
     for (int i = 0; i < 4; ++i)
-        biquads[i].setCoefficients(design[i % 2]);
+    {
+        biquads[i].setDesign(i % 2 ? 3000.0f : 9000.0f, 0.7071f, 48000.0f);
+        shelves[i].setDesign(i % 2 ? 300.0f : 5000.0f, 1.0f, 0.01f, 48000.0f);
+    }
     OnePole poles[4];
     Noise noise;
     for (int block = 0; block < 50; ++block)
@@ -176,9 +204,12 @@ TEST(FastPaths, StereoFiltersEqualEachChannelOnItsOwn)
         stereo::firstOrder(sections[0], sections[1], a[0], a[1], 64);
         sections[2].process(b[0], 64);
         sections[3].process(b[1], 64);
-        stereo::biquad(biquads[0], biquads[1], a[0], a[1], 64, biquads[0].target, biquads[1].target);
+        stereo::stateVariable(biquads[0], biquads[1], a[0], a[1], 64, biquads[0].direct(), biquads[1].direct());
         biquads[2].processDirect(b[0], 64);
         biquads[3].processDirect(b[1], 64);
+        stereo::shelf(shelves[0], shelves[1], a[0], a[1], 64);
+        shelves[2].process(b[0], 64);
+        shelves[3].process(b[1], 64);
         stereo::onePole(poles[0], poles[1], a[0], a[1], a[0], a[1], 64, 0.1f);
         poles[2].process(b[0], b[0], 64, 0.1f);
         poles[3].process(b[1], b[1], 64, 0.1f);

@@ -32,7 +32,7 @@ class KestruneRoomEditor : public juce::AudioProcessorEditor,
                            public juce::Slider::Listener,
                            public juce::ComboBox::Listener
 {
-public:
+  public:
     static constexpr int kNumSliders = 19;
     static constexpr int kNumCaptions = 18;
     static constexpr int kDesignWidth = 735;
@@ -77,8 +77,8 @@ public:
     // Input of the hover-help choice, gathered from the components under the mouse.
     struct HoverInput
     {
-        std::array<bool, kNumSliders> overSlider{};  // the slider itself, not its text box
-        std::array<bool, 10> overControl{};          // in kHoverControlIndex order, children counting
+        std::array<bool, kNumSliders> overSlider{}; // the slider itself, not its text box
+        std::array<bool, 10> overControl{};         // in kHoverControlIndex order, children counting
         std::array<juce::String, kNumSliders> sliderHelp;
         std::array<juce::String, 10> controlHelp;
         juce::String modeDescription;
@@ -159,7 +159,7 @@ public:
     float uiScale = 1.0f;
     SaveDialogs saveDialogs;
 
-private:
+  private:
     KestruneRoom& kestrune;
     std::unique_ptr<juce::FileChooser> fileChooser; // kept alive while the asynchronous chooser is open
 

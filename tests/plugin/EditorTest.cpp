@@ -23,8 +23,14 @@ struct DesignBounds
 std::vector<DesignBounds> designTable()
 {
     std::vector<DesignBounds> table;
-    auto slider = [](int k) { return [k](KestruneRoomEditor& e) -> juce::Component& { return *e.sliders[(size_t)k]; }; };
-    auto label = [](int i) { return [i](KestruneRoomEditor& e) -> juce::Component& { return *e.labels[(size_t)i]; }; };
+    auto slider = [](int k)
+    {
+        return [k](KestruneRoomEditor& e) -> juce::Component& { return *e.sliders[(size_t)k]; };
+    };
+    auto label = [](int i)
+    {
+        return [i](KestruneRoomEditor& e) -> juce::Component& { return *e.labels[(size_t)i]; };
+    };
 
     table.push_back({"slider 0", slider(0), {10, 105, 70, 255}});
     const int verticalX[] = {80, 150, 220, 290};
@@ -50,7 +56,8 @@ std::vector<DesignBounds> designTable()
     table.push_back({"Diffusion caption", label(17), {465, 235, 80, 20}});
     table.push_back({"Diffusion knob", slider(18), {470, 255, 70, 85}});
 
-    auto member = [](auto pointerToMember) {
+    auto member = [](auto pointerToMember)
+    {
         return [pointerToMember](KestruneRoomEditor& e) -> juce::Component& { return *(e.*pointerToMember); };
     };
     table.push_back({"EARLY", member(&KestruneRoomEditor::earlyEditorSelect), {380, 78, 160, 24}});
@@ -82,7 +89,8 @@ TEST_F(EditorFixture, LaysOutEveryControlOnTheScaledCanvas)
         const float scale = (float)width / 735.0f;
         ASSERT_FLOAT_EQ(e.uiScale, scale);
         for (const auto& row : designTable())
-            EXPECT_EQ(row.get(e).getBounds(), truncatedAt(row.bounds, scale)) << row.what << " at width " << width;
+            EXPECT_EQ(row.get(e).getBounds(), truncatedAt(row.bounds, scale))
+                << row.what << " at width " << width;
 
         // Text boxes scale like bounds, fonts without truncation.
         EXPECT_EQ(e.sliders[0]->getTextBoxWidth(), (int)(200.0f * scale));
@@ -90,7 +98,8 @@ TEST_F(EditorFixture, LaysOutEveryControlOnTheScaledCanvas)
         EXPECT_EQ(e.sliders[7]->getTextBoxHeight(), (int)(20.0f * scale));
         EXPECT_FLOAT_EQ(e.labels[0]->getFont().getHeight(), 20.0f * scale);
         EXPECT_FLOAT_EQ(e.labels[4]->getFont().getHeight(), 18.0f * scale);
-        EXPECT_EQ(e.resizer->getBounds(), juce::Rectangle<int>(e.getWidth() - 16, e.getHeight() - 16, 16, 16));
+        EXPECT_EQ(e.resizer->getBounds(),
+                  juce::Rectangle<int>(e.getWidth() - 16, e.getHeight() - 16, 16, 16));
     }
     // The example that truncation toward zero must reproduce.
     EXPECT_EQ(e.sliders[0]->getBounds(), juce::Rectangle<int>(14, 157, 104, 382));
@@ -101,8 +110,8 @@ TEST_F(EditorFixture, LaysOutEveryControlOnTheScaledCanvas)
 TEST_F(EditorFixture, SlidersCarryTheParameterRangesSuffixesAndTooltips)
 {
     auto& e = open();
-    const double intervals[] = {0.1, 0.1, 0.01, 10, 0.1, 0.01, 0.01, 0.01, 0.01, 0.01,
-                                10,  0.01, 10,  0.1, 0.01, 0.01, 0.01, 0.01, 0.01};
+    const double intervals[] = {0.1, 0.1,  0.01, 10,  0.1,  0.01, 0.01, 0.01, 0.01, 0.01,
+                                10,  0.01, 10,   0.1, 0.01, 0.01, 0.01, 0.01, 0.01};
     for (int k = 0; k < KestruneRoomEditor::kNumSliders; ++k)
     {
         SCOPED_TRACE(k);
@@ -113,22 +122,26 @@ TEST_F(EditorFixture, SlidersCarryTheParameterRangesSuffixesAndTooltips)
         EXPECT_NEAR(s.getMaximum(), parameter.maximum, 1e-6);
         EXPECT_DOUBLE_EQ(s.getInterval(), intervals[k]);
         EXPECT_EQ(s.getTextValueSuffix(), juce::String(parameter.suffix));
-        EXPECT_EQ(s.getSliderStyle(), k < 5 ? juce::Slider::LinearVertical : juce::Slider::RotaryVerticalDrag);
+        EXPECT_EQ(s.getSliderStyle(),
+                  k < 5 ? juce::Slider::LinearVertical : juce::Slider::RotaryVerticalDrag);
         EXPECT_TRUE(s.getTooltip().isNotEmpty());
         // Loaded from the processor without sending anything back.
         EXPECT_NEAR(s.getNormalisedValue(), processor->getParameter(k), 1e-3);
     }
     for (const int k : {1, 2, 13})
         EXPECT_DOUBLE_EQ(e.sliders[(size_t)k]->getSkewFactor(), 0.3);
-    EXPECT_NEAR(e.sliders[9]->getSkewFactor(), std::log(0.5) / std::log(1.0 / 3.0), 1e-12); // mid point 1.0 of 0.5..2
+    EXPECT_NEAR(e.sliders[9]->getSkewFactor(), std::log(0.5) / std::log(1.0 / 3.0),
+                1e-12); // mid point 1.0 of 0.5..2
     EXPECT_DOUBLE_EQ(e.sliders[3]->getSkewFactor(), 1.0);
 
     // Line breaks and trailing blanks belong to the texts.
-    EXPECT_EQ(e.sliders[0]->getTooltip(), "MIX: controls the balance of the input signal with the reverb\n"
-                                          "click on the mix label above the slider to lock or unlock the mix level");
+    EXPECT_EQ(e.sliders[0]->getTooltip(),
+              "MIX: controls the balance of the input signal with the reverb\n"
+              "click on the mix label above the slider to lock or unlock the mix level");
     EXPECT_EQ(e.sliders[5]->getTooltip(), "LATE Size: sets the relative room size of the reverb ");
     EXPECT_EQ(e.sliders[18]->getTooltip(), "EARLY Diffusion: controls intial echo density");
-    EXPECT_EQ(e.mixLockButton->getTooltip(), "MIX lock: click to lock and unlock the mix slider \nblue=unlocked, grey=locked");
+    EXPECT_EQ(e.mixLockButton->getTooltip(),
+              "MIX lock: click to lock and unlock the mix slider \nblue=unlocked, grey=locked");
     EXPECT_TRUE(e.previousPresetButton->getTooltip().isEmpty());
     EXPECT_EQ(e.labels[6]->getText(), "Mod Rate");
     EXPECT_EQ(e.labels[14]->getText(), "Mod Rate");
@@ -151,7 +164,8 @@ TEST_F(EditorFixture, OpensOnTheLatePageWithTheProcessorsSettings)
 
     // The lock shows on, but slider 0 keeps its normal colours and tooltip until it is clicked.
     EXPECT_TRUE(e.mixLockButton->getToggleState());
-    EXPECT_EQ(e.sliders[0]->findColour(juce::Slider::trackColourId), e.palette[KestruneRoomEditor::sliderTrack]);
+    EXPECT_EQ(e.sliders[0]->findColour(juce::Slider::trackColourId),
+              e.palette[KestruneRoomEditor::sliderTrack]);
     EXPECT_EQ(e.sliders[0]->getTooltip(), KestruneRoomEditor::sliderTooltip(0));
 
     EXPECT_EQ(e.presetsSelect->getButtonText(), "Default");
@@ -184,7 +198,8 @@ TEST_F(EditorFixture, SelectorListsTheTwelveModesAndFollowsTheTypeParameter)
         }
         EXPECT_EQ(e.modeComboBox->getSelectedId(), c.id) << c.type;
         // With nothing selected the box shows its "nothing selected" text.
-        const auto shown = c.id == 0 ? e.modeComboBox->getTextWhenNothingSelected() : e.modeComboBox->getText();
+        const auto shown =
+            c.id == 0 ? e.modeComboBox->getTextWhenNothingSelected() : e.modeComboBox->getText();
         EXPECT_EQ(shown, juce::String(c.text)) << c.type;
     }
 }
@@ -249,21 +264,25 @@ TEST_P(SchemeTest, ControlsTakeThePaletteAtOpeningAsWhenSwitched)
     using E = KestruneRoomEditor;
     EXPECT_EQ(opened.sliders[2]->findColour(juce::Slider::thumbColourId), palette[E::sliderThumb]);
     EXPECT_EQ(opened.sliders[2]->findColour(juce::Slider::trackColourId), palette[E::sliderTrack]);
-    EXPECT_EQ(opened.sliders[2]->findColour(juce::Slider::textBoxBackgroundColourId), juce::Colour(0x00464646u));
+    EXPECT_EQ(opened.sliders[2]->findColour(juce::Slider::textBoxBackgroundColourId),
+              juce::Colour(0x00464646u));
     EXPECT_EQ(opened.sliders[9]->findColour(juce::Slider::rotarySliderFillColourId), palette[E::knobFill]);
     EXPECT_EQ(opened.sliders[9]->findColour(juce::Slider::thumbColourId), juce::Colour(0xFFFF0000u));
     EXPECT_EQ(opened.sliders[9]->findColour(juce::Slider::textBoxTextColourId), juce::Colour(0xFFFCFBFBu));
-    EXPECT_EQ(opened.lateEditorSelect->findColour(juce::TextButton::buttonOnColourId), palette[E::pageButtonOn]);
+    EXPECT_EQ(opened.lateEditorSelect->findColour(juce::TextButton::buttonOnColourId),
+              palette[E::pageButtonOn]);
     EXPECT_EQ(opened.modeComboBox->findColour(juce::ComboBox::textColourId), palette[E::selectorText]);
     EXPECT_EQ(opened.modeComboBox->findColour(juce::ComboBox::backgroundColourId), juce::Colour(0x00466FB7u));
     EXPECT_EQ(opened.presetsSelect->findColour(juce::TextButton::textColourOffId), palette[E::selectorText]);
     EXPECT_EQ(opened.mixLockButton->findColour(juce::TextButton::textColourOffId), palette[E::lockTextOff]);
     EXPECT_EQ(opened.GUIColorButton->findColour(juce::TextButton::textColourOnId), juce::Colour(0xFFFF460Eu));
-    EXPECT_EQ(opened.GUIColorButton->findColour(juce::TextButton::textColourOffId), juce::Colour(0xFF7DF9FFu));
+    EXPECT_EQ(opened.GUIColorButton->findColour(juce::TextButton::textColourOffId),
+              juce::Colour(0xFF7DF9FFu));
     EXPECT_EQ(opened.GUIColorButton->findColour(juce::TextButton::buttonColourId), juce::Colour(0x00797979u));
     EXPECT_EQ(opened.labels[3]->findColour(juce::Label::textColourId), juce::Colours::white);
     EXPECT_EQ(opened.GUIColorButton->getToggleState(), scheme == 1);
-    EXPECT_EQ(opened.GUIColorButton->getButtonText(), scheme == 1 ? "GUI Mode:  Old School" : "GUI Mode: Electric Blue");
+    EXPECT_EQ(opened.GUIColorButton->getButtonText(),
+              scheme == 1 ? "GUI Mode:  Old School" : "GUI Mode: Electric Blue");
 
     // An editor opened in the other scheme and switched to this one looks the same.
     auto openedColours = schemeColours(opened);
@@ -314,7 +333,7 @@ TEST_F(EditorFixture, RendersBothSchemes)
         if (dir.isNotEmpty())
         {
             const auto file = juce::File(dir).getChildFile(scheme == 0 ? "editor-electric-blue.png"
-                                                                      : "editor-old-school.png");
+                                                                       : "editor-old-school.png");
             file.deleteFile();
             juce::FileOutputStream out(file);
             ASSERT_TRUE(out.openedOk());
@@ -351,7 +370,10 @@ struct HostRecorder : juce::AudioProcessorListener
     }
 };
 
-std::vector<juce::String> strings(std::initializer_list<const char*> list) { return {list.begin(), list.end()}; }
+std::vector<juce::String> strings(std::initializer_list<const char*> list)
+{
+    return {list.begin(), list.end()};
+}
 } // namespace
 
 TEST_F(EditorFixture, ControlsSendGesturesAndNormalisedValuesToTheHost)
@@ -389,7 +411,8 @@ TEST_F(EditorFixture, ChangeMessageSetsEveryControlWithoutNotifyingTheHost)
     e.changeListenerCallback(processor.get());
 
     for (int k = 0; k < 19; ++k)
-        EXPECT_NEAR(e.sliders[(size_t)k]->getNormalisedValue(), (k + 1) / 20.0, 0.011) << k; // within one interval
+        EXPECT_NEAR(e.sliders[(size_t)k]->getNormalisedValue(), (k + 1) / 20.0, 0.011)
+            << k; // within one interval
     EXPECT_EQ(e.modeComboBox->getSelectedId(), 12);
     EXPECT_TRUE(e.modeDescription.startsWith("Dense Room:"));
     EXPECT_EQ(e.getWidth(), 1102);
@@ -405,11 +428,10 @@ TEST_F(EditorFixture, ResizeStoresTheWidthChangesWithinTheLimits)
     {
         int width, height, storedWidth, storedHeight;
     };
-    for (const auto& c : {Case{1102, 690, 1102, 690},
-                          Case{1102, 500, 1102, 690}, // the height alone is not stored
-                          Case{400, 250, 400, 250},
-                          Case{2000, 1252, 400, 250}, // a host's resize beyond the corner's limits
-                          Case{300, 188, 400, 250}})
+    for (const auto& c :
+         {Case{1102, 690, 1102, 690}, Case{1102, 500, 1102, 690}, // the height alone is not stored
+          Case{400, 250, 400, 250}, Case{2000, 1252, 400, 250}, // a host's resize beyond the corner's limits
+          Case{300, 188, 400, 250}})
     {
         e.setSize(c.width, c.height);
         EXPECT_EQ(processor->uiWidth, c.storedWidth) << c.width;
@@ -421,12 +443,15 @@ TEST_F(EditorFixture, ResizeStoresTheWidthChangesWithinTheLimits)
 TEST_F(EditorFixture, PageButtonsShowTheirKnobs)
 {
     auto& e = open();
-    auto click = [&e](juce::TextButton& b) {
+    auto click = [&e](juce::TextButton& b)
+    {
         b.setToggleState(true, juce::dontSendNotification); // what the radio group does on a click
         e.buttonClicked(&b);
     };
-    auto earlyShown = [&e] { return e.sliders[13]->isVisible() && e.labels[17]->isVisible() && !e.sliders[5]->isVisible(); };
-    auto lateShown = [&e] { return e.sliders[12]->isVisible() && e.labels[4]->isVisible() && !e.sliders[18]->isVisible(); };
+    auto earlyShown = [&e]
+    { return e.sliders[13]->isVisible() && e.labels[17]->isVisible() && !e.sliders[5]->isVisible(); };
+    auto lateShown = [&e]
+    { return e.sliders[12]->isVisible() && e.labels[4]->isVisible() && !e.sliders[18]->isVisible(); };
 
     click(*e.earlyEditorSelect);
     EXPECT_TRUE(earlyShown());
@@ -442,7 +467,8 @@ TEST_F(EditorFixture, MixLockAndSchemeButtonsWriteTheProcessorAndPreferences)
     using E = KestruneRoomEditor;
     auto& e = open();
     const double mix = e.sliders[0]->getValue();
-    auto toggle = [&e](juce::Button& b) {
+    auto toggle = [&e](juce::Button& b)
+    {
         b.setToggleState(!b.getToggleState(), juce::dontSendNotification);
         e.buttonClicked(&b);
     };
@@ -502,12 +528,12 @@ TEST(HoverHelp, ChoosesTheControlUnderTheMouse)
         const char* text;
     };
     const Case cases[] = {
-        {{}, {}, 24, 24, "mode"},               // nothing under the mouse: description, index kept
+        {{}, {}, 24, 24, "mode"}, // nothing under the mouse: description, index kept
         {{3}, {}, 0, 3, "slider 3"},
-        {{3, 9}, {}, 0, 9, "slider 9"},          // the loop runs on: the last slider wins
-        {{3}, {0}, 0, 20, "control 0"},          // a control wins over a slider
-        {{}, {1, 4}, 0, 21, "control 1"},        // the first control in order wins
-        {{}, {8}, 0, 27, "control 8"},           // both arrows share index 27
+        {{3, 9}, {}, 0, 9, "slider 9"},   // the loop runs on: the last slider wins
+        {{3}, {0}, 0, 20, "control 0"},   // a control wins over a slider
+        {{}, {1, 4}, 0, 21, "control 1"}, // the first control in order wins
+        {{}, {8}, 0, 27, "control 8"},    // both arrows share index 27
         {{}, {9}, 0, 28, "control 9"},
     };
     for (const auto& c : cases)
@@ -533,12 +559,12 @@ bool haveDisplay()
 }
 } // namespace
 
-#define KESTRUNE_REQUIRE_DISPLAY()                                                                        \
-    if (!haveDisplay())                                                                                   \
-    {                                                                                                     \
-        if (juce::SystemStats::getEnvironmentVariable("KESTRUNE_REQUIRE_DISPLAY", {}).isNotEmpty())     \
-            FAIL() << "no display";                                                                       \
-        GTEST_SKIP() << "needs a display: run through scripts/with-xvfb.sh";                            \
+#define KESTRUNE_REQUIRE_DISPLAY()                                                                           \
+    if (!haveDisplay())                                                                                      \
+    {                                                                                                        \
+        if (juce::SystemStats::getEnvironmentVariable("KESTRUNE_REQUIRE_DISPLAY", {}).isNotEmpty())          \
+            FAIL() << "no display";                                                                          \
+        GTEST_SKIP() << "needs a display: run through scripts/with-xvfb.sh";                                 \
     }
 
 TEST_F(EditorFixture, DisplayHoverShowsTheHelpOfTheControlUnderTheMouse)
@@ -550,13 +576,14 @@ TEST_F(EditorFixture, DisplayHoverShowsTheHelpOfTheControlUnderTheMouse)
     auto* peer = e.getPeer();
     ASSERT_NE(peer, nullptr);
 
-    auto moveTo = [&](juce::Component& c, juce::Point<int> offset) {
+    auto moveTo = [&](juce::Component& c, juce::Point<int> offset)
+    {
         const auto p = e.getLocalPoint(&c, offset).toFloat();
         // isMouseOver asks for the live pointer position, so the X pointer moves too.
         juce::Desktop::setMousePosition(e.localPointToGlobal(p).roundToInt());
         peer->handleMouseEvent(juce::MouseInputSource::InputSourceType::mouse, p, juce::ModifierKeys(),
-                               juce::MouseInputSource::defaultPressure, juce::MouseInputSource::defaultOrientation,
-                               juce::Time::currentTimeMillis());
+                               juce::MouseInputSource::defaultPressure,
+                               juce::MouseInputSource::defaultOrientation, juce::Time::currentTimeMillis());
         e.updateHoverHelp();
     };
 

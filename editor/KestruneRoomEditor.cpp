@@ -501,6 +501,11 @@ void KestruneRoomEditor::resized()
 }
 
 //==============================================================================================
+const std::array<KestruneRoomEditor::TitlePiece, 3> KestruneRoomEditor::kTitle{
+    {{"K", {21, 5, 30, 60}}, {"estrune", {42, 5, 115, 60}}, {"Room", {155, 5, 142, 60}}}};
+const juce::Rectangle<int> KestruneRoomEditor::kInfoArea{20, 360, 700, 80};
+const juce::Rectangle<int> KestruneRoomEditor::kVersionArea{510, 5, 200, 40};
+
 int KestruneRoomEditor::describedModeFor(float typeValue)
 {
     const float f = std::floor(typeValue * 12.0f);
@@ -605,40 +610,48 @@ void KestruneRoomEditor::paint(juce::Graphics& g)
 
     auto font = [](float height) { return KestruneRoomLookAndFeel2016::font(height); };
 
-    // The title in three pieces on a canvas scaled by 1.25. A piece wider than its box in the embedded
-    // face widens the box and pushes the rest along, so the name is never cut to an ellipsis.
-    const float t = uiScale * 1.25f;
-    const std::array<std::pair<const char*, juce::Rectangle<int>>, 3> title{
-        {{"K", {21, 5, 30, 60}}, {"estrune", {42, 5, 115, 60}}, {"Room", {155, 5, 142, 60}}}};
-    int shift = 0;
-    for (const auto& [text, design] : title)
+    const float t = uiScale * kTitleScale;
+    for (const auto& piece : kTitle)
     {
         g.setColour(juce::Colours::white);
-        g.setFont(font(44.0f * t));
-        auto area = scaled(design, t).translated(shift, 0);
-        const int needed = (int)std::ceil(g.getCurrentFont().getStringWidthFloat(text)) + 1;
-        if (needed > area.getWidth())
-        {
-            shift += needed - area.getWidth();
-            area.setWidth(needed);
-        }
-        g.drawText(text, area, juce::Justification::left, true);
+        g.setFont(font(kTitleFontHeight * t));
+        g.drawText(piece.text, scaled(piece.design, t), juce::Justification::left, true);
     }
 
     g.setColour(juce::Colour(0xFF343434u));
     g.fillRoundedRectangle(380.0f * uiScale, 110.0f * uiScale, 330.0f * uiScale, 245.0f * uiScale,
                            20.5f * uiScale);
 
-    const auto infoArea = scaled({20, 360, 700, 80}, uiScale);
+    const auto infoArea = scaled(kInfoArea, uiScale);
     g.setColour(juce::Colours::white);
-    g.setFont(font(20.0f * uiScale));
     updateHoverHelp();
-    g.drawFittedText(infoText, infoArea, juce::Justification::bottomLeft, 2, 1.0f);
+    arrangeInfoText(infoText, font(kInfoFontHeight * uiScale), infoArea).draw(g);
     if (infoNeedsRepaint)
         repaint(infoArea); // a text chosen during a partial paint is drawn whole next time
 
     g.setColour(juce::Colours::white);
-    g.setFont(font(18.0f * uiScale));
-    g.drawFittedText(versionText, scaled({510, 5, 200, 40}, uiScale), juce::Justification::bottomRight, 2,
-                     1.0f);
+    g.setFont(font(kVersionFontHeight * uiScale));
+    g.drawFittedText(versionText, scaled(kVersionArea, uiScale), juce::Justification::bottomRight, 2, 1.0f);
+}
+
+juce::GlyphArrangement KestruneRoomEditor::arrangeInfoText(const juce::String& text, const juce::Font& font,
+                                                           juce::Rectangle<int> area)
+{
+    // JUCE wraps a text that holds a line break at the area's width and then ignores the line limit,
+    // so a long last line would climb over the mode and preset row. Such a text keeps its breaks only
+    // while its lines fit one each; otherwise it flows as one paragraph over the lines there are.
+    auto lines = juce::StringArray::fromLines(text);
+    bool keepBreaks = lines.size() <= kInfoLines;
+    for (auto& line : lines)
+    {
+        line = line.trim();
+        keepBreaks = keepBreaks && font.getStringWidthFloat(line) < (float)area.getWidth();
+    }
+    lines.removeEmptyStrings();
+
+    juce::GlyphArrangement arrangement;
+    arrangement.addFittedText(font, keepBreaks ? text : lines.joinIntoString(" "), (float)area.getX(),
+                              (float)area.getY(), (float)area.getWidth(), (float)area.getHeight(),
+                              juce::Justification::bottomLeft, kInfoLines, 1.0f);
+    return arrangement;
 }

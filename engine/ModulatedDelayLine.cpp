@@ -106,7 +106,7 @@ void ModulatedDelayLine::clearSlotStates()
     for (auto& s : slots_)
     {
         s.state = 0.0f;
-        s.lastOutput = 0.0f;
+        s.lastCoefficient = 0.0f;
         s.lastInteger = -1;
     }
 }
@@ -226,15 +226,17 @@ KESTRUNE_INLINE void ramp(float start, float inc, int n, int32_t* integer, float
 }
 
 // The first-order allpass interpolation, (c + z^-1) / (1 + c z^-1) on the taps a, runs in lattice form:
-// y = c a + k s, s' = k a - c s with k = sqrt(1 - c^2). For a steady coefficient that is the same
-// filter as the direct form y = c (a - y') + b, but a rotation keeps its state's energy while c moves:
-// the direct form pumps energy in when c sweeps (a modulated line in a loop with a long decay grew
-// without bound). Where the integer delay steps, the sample b behind a is no longer the previous a, so
-// there the state is taken from the direct form, s = (b - c y') / k: the read stays continuous.
+// y = c a + k s, then s = k a - c s takes a in, with k = sqrt(1 - c^2). For a steady delay that is the
+// same filter as the direct form y = c (a - y') + b, but a rotation keeps its state's energy while c
+// moves, where the direct form pumps energy in (a modulated line in a loop with a long decay grew
+// without bound). Where the integer delay steps, each sample of the ring still goes in once: a step
+// back in time (the same sample again) takes nothing in and rescales the state to the new coefficient
+// for a steady low-frequency signal, sqrt((1 - c) / (1 + c)), only ever down; a step forward takes the
+// skipped sample b in first. So the read stays continuous and never adds energy.
 //
-// Inputs of the recursion over a block, without the chain: s_j = offset[j] + factor[j] s_(j-1), and s0
-// the state of sample 0. A step at j folds y_(j-1) = c a + k s into (b - c y_(j-1)) / k.
-KESTRUNE_INLINE void allpassRecursion(const float* c, const float* a, const float* b, const int32_t* integer, int n,
+// Inputs of the recursion over a block, without the chain: s_j = offset[j] + factor[j] s_(j-1) from
+// j = 1, and s0 the state of sample 0. Returns whether the last sample stepped back in time.
+KESTRUNE_INLINE bool allpassRecursion(const float* c, const float* a, const float* b, const int32_t* integer, int n,
                                       const ModulatedDelayLine::TapSlot& slot, float* k, float* offset,
                                       float* factor, float& s0)
 {
@@ -254,22 +256,50 @@ KESTRUNE_INLINE void allpassRecursion(const float* c, const float* a, const floa
         offset[j] = k[j - 1] * a[j - 1];
         factor[j] = -c[j - 1];
     }
-    s0 = integer[0] != slot.lastInteger ? (b[0] - c[0] * slot.lastOutput) / k[0] : slot.state;
-    if (integer[0] != integer[n - 1]) // the integer parts are monotonic: any step shows at the ends
+    // State scale of a steady low-frequency signal: (1 - c) / k.
+    auto rescale = [&](float from, float fromK, int at) {
+        return std::min(1.0f, ((1.0f - c[at]) / k[at]) / ((1.0f - from) / fromK));
+    };
+    bool back = false;
+    s0 = slot.state;
+    if (integer[0] > slot.lastInteger)
+    {
+        s0 *= rescale(slot.lastCoefficient, std::sqrt(1.0f - slot.lastCoefficient * slot.lastCoefficient), 0);
+        back = true;
+    }
+    else if (integer[0] < slot.lastInteger)
+        s0 = k[0] * b[0] - c[0] * s0;
+    if (back || integer[0] != integer[n - 1]) // the integer parts are monotonic: any step shows at the ends
         for (j = 1; j < n; ++j)
-            if (integer[j] != integer[j - 1])
+        {
+            if (back) // the previous sample was taken in already
             {
-                offset[j] = (b[j] - c[j] * (c[j - 1] * a[j - 1])) / k[j];
-                factor[j] = -(c[j] * k[j - 1]) / k[j];
+                offset[j] = 0.0f;
+                factor[j] = 1.0f;
             }
+            back = integer[j] > integer[j - 1];
+            if (back)
+            {
+                const float r = rescale(c[j - 1], k[j - 1], j);
+                offset[j] *= r;
+                factor[j] *= r;
+            }
+            else if (integer[j] < integer[j - 1])
+            {
+                offset[j] = k[j] * b[j] - c[j] * offset[j];
+                factor[j] = -c[j] * factor[j];
+            }
+        }
+    return back;
 }
 
-// What the slot keeps after the block's last sample: the next state, the output and the integer delay.
-KESTRUNE_INLINE void keepAllpassState(ModulatedDelayLine::TapSlot& slot, float c, float k, float a, float s, float y,
+// What the slot keeps after the block's last sample: the state that the next sample starts from, its
+// coefficient and integer delay.
+KESTRUNE_INLINE void keepAllpassState(ModulatedDelayLine::TapSlot& slot, float c, float k, float a, float s, bool back,
                                       int32_t integer)
 {
-    slot.state = k * a - c * s;
-    slot.lastOutput = y;
+    slot.state = back ? s : k * a - c * s;
+    slot.lastCoefficient = c;
     slot.lastInteger = integer;
 }
 
@@ -389,14 +419,14 @@ KESTRUNE_INLINE void rampedRead(const float* __restrict ring, int64_t w, int64_t
     {
         alignas(16) float k[kMax], offset[kMax], factor[kMax];
         float s;
-        allpassRecursion(fraction, first, second, integer, n, slot, k, offset, factor, s);
+        const bool back = allpassRecursion(fraction, first, second, integer, n, slot, k, offset, factor, s);
         y[0] = fraction[0] * first[0] + k[0] * s;
         for (int j = 1; j < n; ++j)
         {
             s = offset[j] + factor[j] * s;
             y[j] = fraction[j] * first[j] + k[j] * s;
         }
-        keepAllpassState(slot, fraction[n - 1], k[n - 1], first[n - 1], s, y[n - 1], integer[n - 1]);
+        keepAllpassState(slot, fraction[n - 1], k[n - 1], first[n - 1], s, back, integer[n - 1]);
     }
     else
         for (int j = 0; j < n; ++j)
@@ -486,7 +516,7 @@ namespace
 {
 // A tap's ramp and the inputs of its recursion (allpassRecursion).
 KESTRUNE_INLINE void prepareTap(const AllpassTap& tap, int n, float rampFactor, float* c, float* a, float* k,
-                                float* offset, float* factor, float& s0, int32_t& lastInteger)
+                                float* offset, float* factor, float& s0, int32_t& lastInteger, bool& back)
 {
     constexpr int kMax = ModulatedDelayLine::kMaxBlock;
     ModulatedDelayLine& line = *tap.line;
@@ -497,7 +527,7 @@ KESTRUNE_INLINE void prepareTap(const AllpassTap& tap, int n, float rampFactor, 
     alignas(32) float b[kMax];
     ramp<Interpolation::FirstOrderAllpass>(start, inc, n, integer, c);
     gather(line.ring(), line.writeIndex(), line.mask(), integer, n, a, b);
-    allpassRecursion(c, a, b, integer, n, slot, k, offset, factor, s0);
+    back = allpassRecursion(c, a, b, integer, n, slot, k, offset, factor, s0);
     lastInteger = integer[n - 1];
 }
 
@@ -511,6 +541,7 @@ KESTRUNE_INLINE void allpassTapLanes(const AllpassTap* taps, int n, float rampFa
     alignas(32) float coefficient[W][kMax], lattice[W][kMax], first[W][kMax], offsets[W][kMax], factors[W][kMax];
     float start[W];
     int32_t lastInteger[W];
+    bool back[W];
     float* c[W];
     float* k[W];
     float* a[W];
@@ -520,7 +551,7 @@ KESTRUNE_INLINE void allpassTapLanes(const AllpassTap* taps, int n, float rampFa
     for (int t = 0; t < W; ++t)
     {
         prepareTap(taps[t], n, rampFactor, coefficient[t], first[t], lattice[t], offsets[t], factors[t], start[t],
-                   lastInteger[t]);
+                   lastInteger[t], back[t]);
         // Sample 0 takes its state as it is: a unit offset and no factor.
         offsets[t][0] = start[t];
         factors[t][0] = 0.0f;
@@ -550,7 +581,7 @@ KESTRUNE_INLINE void allpassTapLanes(const AllpassTap* taps, int n, float rampFa
     wide::forLanes(s, [&](int t, float v) {
         ModulatedDelayLine::TapSlot& slot = taps[t].line->slot(taps[t].slot);
         const int last = n - 1;
-        keepAllpassState(slot, c[t][last], k[t][last], first[t][last], v, y[t][last], lastInteger[t]);
+        keepAllpassState(slot, c[t][last], k[t][last], first[t][last], v, back[t], lastInteger[t]);
         slot.previousDelay = taps[t].target;
     });
 }

@@ -25,8 +25,8 @@ public:
     {
         float state = 0.0f;           // allpass interpolation state
         float previousDelay = 100.0f; // where the next ramp starts, in samples
-        float lastOutput = 0.0f;      // the allpass read's last sample and integer delay, for the next step
-        int32_t lastInteger = -1;     // (-1: none yet, so the first read starts as the direct form)
+        float lastCoefficient = 0.0f; // the allpass read's last coefficient and integer delay, so that
+        int32_t lastInteger = -1;     // the next block sees a step at its first sample
     };
 
     ModulatedDelayLine();

@@ -30,20 +30,23 @@ struct Noise
 };
 
 // The ramped read sample by sample, straight from the ring through sampleAt. The allpass read is the
-// lattice recursion s_j = k_(j-1) a_(j-1) - c_(j-1) s_(j-1), y_j = c_j a_j + k_j s_j, whose state is taken
-// from the direct form where the integer delay steps (folded into the previous sample's terms).
+// lattice y_j = c_j a_j + k_j s_j, whose state s_j = k_(j-1) a_(j-1) - c_(j-1) s_(j-1) takes the previous
+// tap in; where the integer delay steps back the previous tap is not taken in again and the state is
+// scaled down to the new coefficient, where it steps forward the skipped sample b goes in as well.
+// Written with the products in the order the kernels form them.
 struct ReferenceTap
 {
     float previousDelay = 100.0f;
-    float state = 0.0f, lastOutput = 0.0f;
+    float state = 0.0f, lastCoefficient = 0.0f;
     int32_t lastInteger = -1;
 
     void read(const ModulatedDelayLine& line, float* y, int n, float target, Interp interpolation)
     {
         const float inc = (target - previousDelay) * (1.0f / static_cast<float>(n));
         const float* table = ModulatedDelayLine::allpassTable();
-        float s = 0.0f, cp = 0.0f, kp = 0.0f, ap = 0.0f;
-        int32_t ip = 0;
+        float s = 0.0f, cp = lastCoefficient, kp = std::sqrt(1.0f - cp * cp), ap = 0.0f;
+        int32_t ip = lastInteger;
+        bool back = false;
         for (int j = 0; j < n; ++j)
         {
             float d = previousDelay + inc * static_cast<float>(j + 1);
@@ -64,12 +67,26 @@ struct ReferenceTap
             {
                 const float c = table[static_cast<int32_t>(f * 256.0f) & 255];
                 const float k = std::sqrt(1.0f - c * c);
+                // s = offset + factor * s, with the previous tap's terms.
+                float offset = back ? 0.0f : kp * ap, factor = back ? 1.0f : -cp;
                 if (j == 0)
-                    s = i != lastInteger ? (b - c * lastOutput) / k : state;
-                else if (i != ip)
-                    s = (b - c * (cp * ap)) / k + (-(c * kp) / k) * s;
-                else
-                    s = kp * ap + (-cp) * s;
+                {
+                    offset = state;
+                    factor = 0.0f;
+                }
+                back = i > ip;
+                if (back)
+                {
+                    const float r = std::min(1.0f, ((1.0f - c) / k) / ((1.0f - cp) / kp));
+                    offset *= r;
+                    factor *= r;
+                }
+                else if (i < ip)
+                {
+                    offset = k * b - c * offset;
+                    factor = -c * factor;
+                }
+                s = offset + factor * s;
                 y[j] = c * a + k * s;
                 cp = c;
                 kp = k;
@@ -81,8 +98,8 @@ struct ReferenceTap
         }
         if (interpolation == Interp::FirstOrderAllpass)
         {
-            state = kp * ap - cp * s;
-            lastOutput = y[n - 1];
+            state = back ? s : kp * ap - cp * s;
+            lastCoefficient = cp;
             lastInteger = ip;
         }
         previousDelay = target;

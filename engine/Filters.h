@@ -110,10 +110,14 @@ void designBiquadLowpass(float out[5], float frequencyHz, float q, float sampleR
 // once per block, from 0 at construction: silence that fades into the designed filter).
 struct SmoothedBiquad
 {
-    // Per-sample gains of the recursion for one integrator gain g = tan(w/2) and damping k = 1/q.
+    // The recursion for one integrator gain g = tan(w/2) and damping k = 1/q, written out as the two
+    // states' new values and the output in terms of the old ones and the input:
+    // y = c1 s1 + c2 s2 + d x, s1' = m11 s1 + m12 s2 + n1 x, s2' = m21 s1 + m22 s2 + n2 x. The same states
+    // as the usual form (v3 = x - s2, v1 = a1 s1 + a2 v3, v2 = s2 + a2 s1 + a3 v3, s' = 2 v - s), but
+    // each sample waits for one product and two sums instead of five steps in a row.
     struct Coefficients
     {
-        float a1 = 1.0f, a2 = 0.0f, a3 = 0.0f;
+        float m11 = 1.0f, m12 = 0.0f, n1 = 0.0f, m21 = 0.0f, m22 = 1.0f, n2 = 0.0f, c1 = 0.0f, c2 = 0.0f, d = 1.0f;
         bool pass = true; // a constructed filter passes the signal unchanged
     };
 
@@ -142,10 +146,19 @@ struct SmoothedBiquad
 
     static Coefficients coefficientsFor(float g, float k)
     {
+        const float a1 = 1.0f / (1.0f + g * (g + k));
+        const float a2 = g * a1;
+        const float a3 = g * a2;
         Coefficients c;
-        c.a1 = 1.0f / (1.0f + g * (g + k));
-        c.a2 = g * c.a1;
-        c.a3 = g * c.a2;
+        c.m11 = 2.0f * a1 - 1.0f;
+        c.m12 = -2.0f * a2;
+        c.n1 = 2.0f * a2;
+        c.m21 = 2.0f * a2;
+        c.m22 = 1.0f - 2.0f * a3;
+        c.n2 = 2.0f * a3;
+        c.c1 = a2;
+        c.c2 = 1.0f - a3;
+        c.d = a3;
         c.pass = false;
         return c;
     }
@@ -161,12 +174,11 @@ struct SmoothedBiquad
     // One sample of the recursion; s1, s2 are the states.
     static float step(float x, const Coefficients& c, float& s1, float& s2)
     {
-        const float v3 = x - s2;
-        const float v1 = c.a1 * s1 + c.a2 * v3;
-        const float v2 = s2 + c.a2 * s1 + c.a3 * v3;
-        s1 = v1 + v1 - s1;
-        s2 = v2 + v2 - s2;
-        return v2;
+        const float y = (c.c1 * s1 + c.c2 * s2) + c.d * x;
+        const float t1 = (c.m11 * s1 + c.m12 * s2) + c.n1 * x;
+        s2 = (c.m21 * s1 + c.m22 * s2) + c.n2 * x;
+        s1 = t1;
+        return y;
     }
 
     void run(float* x, int n, const Coefficients& c)

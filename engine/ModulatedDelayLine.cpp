@@ -230,15 +230,69 @@ KESTRUNE_INLINE void ramp(float start, float inc, int n, int32_t* integer, float
 // same filter as the direct form y = c (a - y') + b, but a rotation keeps its state's energy while c
 // moves, where the direct form pumps energy in (a modulated line in a loop with a long decay grew
 // without bound). Where the integer delay steps, each sample of the ring still goes in once: a step
-// back in time (the same sample again) takes nothing in and rescales the state to the new coefficient
-// for a steady low-frequency signal, sqrt((1 - c) / (1 + c)), only ever down; a step forward takes the
-// skipped sample b in first. So the read stays continuous and never adds energy.
+// back in time (the same sample again) rescales the state to the new coefficient as a steady
+// low-frequency signal would have it, by sqrt((1 - c) / (1 + c)) and only ever down, and takes nothing
+// in after it; a step forward takes the skipped sample b in first. So the read stays continuous and
+// never adds energy.
 //
-// Inputs of the recursion over a block, without the chain: s_j = offset[j] + factor[j] s_(j-1) from
-// j = 1, and s0 the state of sample 0. Returns whether the last sample stepped back in time.
-KESTRUNE_INLINE bool allpassRecursion(const float* c, const float* a, const float* b, const int32_t* integer, int n,
-                                      const ModulatedDelayLine::TapSlot& slot, float* k, float* offset,
-                                      float* factor, float& s0)
+// At a step j the state becomes s = alpha[j] + beta[j] s, and consume[j] (1 or 0) says whether the
+// sample is taken in after it; everywhere else alpha 0, beta 1, consume 1. Fills those three only where
+// the block has steps, and returns a bit per step (bit j for sample j), 0 for none.
+KESTRUNE_INLINE float latticeGain(float c)
+{
+    return std::sqrt(1.0f - c * c);
+}
+
+KESTRUNE_INLINE uint64_t allpassSteps(const float* c, const float* b, const int32_t* integer, int n,
+                                      const ModulatedDelayLine::TapSlot& slot, float* alpha, float* beta,
+                                      float* consume)
+{
+    // The state scale of a steady low-frequency signal, (1 - c) / k.
+    auto scale = [](float coefficient) { return (1.0f - coefficient) / latticeGain(coefficient); };
+    uint64_t steps = 0;
+    auto mark = [&](int j, int32_t before, float coefficientBefore) {
+        if (steps == 0)
+            for (int i = 0; i < n; ++i)
+            {
+                alpha[i] = 0.0f;
+                beta[i] = 1.0f;
+                consume[i] = 1.0f;
+            }
+        steps |= uint64_t{1} << j;
+        if (integer[j] > before)
+        {
+            beta[j] = std::min(1.0f, scale(c[j]) / scale(coefficientBefore));
+            consume[j] = 0.0f;
+        }
+        else
+        {
+            alpha[j] = latticeGain(c[j]) * b[j];
+            beta[j] = -c[j];
+        }
+    };
+    if (integer[0] != slot.lastInteger)
+        mark(0, slot.lastInteger, slot.lastCoefficient);
+    // The integer parts are monotonic, so each run of equal ones ends where a binary search finds it;
+    // a block has a step or two at ordinary modulation, usually none.
+    for (int j = 0; integer[n - 1] != integer[j];)
+    {
+        int step = j + 1, high = n - 1;
+        while (step < high)
+        {
+            const int mid = (step + high) / 2;
+            if (integer[mid] == integer[j])
+                step = mid + 1;
+            else
+                high = mid;
+        }
+        mark(step, integer[step - 1], c[step - 1]);
+        j = step;
+    }
+    return steps;
+}
+
+// k = sqrt(1 - c^2) for every coefficient.
+KESTRUNE_INLINE void latticeGains(const float* c, float* k, int n)
 {
     int j = 0;
 #ifdef KESTRUNE_SSE
@@ -250,57 +304,46 @@ KESTRUNE_INLINE bool allpassRecursion(const float* c, const float* a, const floa
     }
 #endif
     for (; j < n; ++j)
-        k[j] = std::sqrt(1.0f - c[j] * c[j]);
-    for (j = 1; j < n; ++j)
-    {
-        offset[j] = k[j - 1] * a[j - 1];
-        factor[j] = -c[j - 1];
-    }
-    // State scale of a steady low-frequency signal: (1 - c) / k.
-    auto rescale = [&](float from, float fromK, int at) {
-        return std::min(1.0f, ((1.0f - c[at]) / k[at]) / ((1.0f - from) / fromK));
-    };
-    bool back = false;
-    s0 = slot.state;
-    if (integer[0] > slot.lastInteger)
-    {
-        s0 *= rescale(slot.lastCoefficient, std::sqrt(1.0f - slot.lastCoefficient * slot.lastCoefficient), 0);
-        back = true;
-    }
-    else if (integer[0] < slot.lastInteger)
-        s0 = k[0] * b[0] - c[0] * s0;
-    if (back || integer[0] != integer[n - 1]) // the integer parts are monotonic: any step shows at the ends
-        for (j = 1; j < n; ++j)
-        {
-            if (back) // the previous sample was taken in already
-            {
-                offset[j] = 0.0f;
-                factor[j] = 1.0f;
-            }
-            back = integer[j] > integer[j - 1];
-            if (back)
-            {
-                const float r = rescale(c[j - 1], k[j - 1], j);
-                offset[j] *= r;
-                factor[j] *= r;
-            }
-            else if (integer[j] < integer[j - 1])
-            {
-                offset[j] = k[j] * b[j] - c[j] * offset[j];
-                factor[j] = -c[j] * factor[j];
-            }
-        }
-    return back;
+        k[j] = latticeGain(c[j]);
 }
 
-// What the slot keeps after the block's last sample: the state that the next sample starts from, its
-// coefficient and integer delay.
-KESTRUNE_INLINE void keepAllpassState(ModulatedDelayLine::TapSlot& slot, float c, float k, float a, float s, bool back,
-                                      int32_t integer)
+// latticeGain in every lane of a vector of four or eight coefficients.
+template <typename V>
+KESTRUNE_INLINE V latticeGains(V c)
 {
-    slot.state = back ? s : k * a - c * s;
-    slot.lastCoefficient = c;
-    slot.lastInteger = integer;
+#ifdef KESTRUNE_SSE
+    const V square = 1.0f - c * c;
+    if constexpr (sizeof(V) == 16)
+        return reinterpret_cast<V>(_mm_sqrt_ps(reinterpret_cast<__m128>(square)));
+    else
+    {
+        const wide::Lines4 low = __builtin_shufflevector(square, square, 0, 1, 2, 3);
+        const wide::Lines4 high = __builtin_shufflevector(square, square, 4, 5, 6, 7);
+        const auto a = reinterpret_cast<wide::Lines4>(_mm_sqrt_ps(reinterpret_cast<__m128>(low)));
+        const auto b = reinterpret_cast<wide::Lines4>(_mm_sqrt_ps(reinterpret_cast<__m128>(high)));
+        return __builtin_shufflevector(a, b, 0, 1, 2, 3, 4, 5, 6, 7);
+    }
+#else
+    V k;
+    for (int i = 0; i < static_cast<int>(sizeof(V) / sizeof(float)); ++i)
+        k[i] = latticeGain(c[i]);
+    return k;
+#endif
+}
+
+// One sample of the read. s holds the state the sample starts from and leaves the next one's.
+KESTRUNE_INLINE float allpassSample(float c, float k, float a, float& s)
+{
+    const float y = c * a + k * s;
+    s = k * a - c * s;
+    return y;
+}
+KESTRUNE_INLINE float allpassStep(float c, float k, float a, float alpha, float beta, float consume, float& s)
+{
+    const float state = alpha + beta * s;
+    const float y = c * a + k * state;
+    s = consume * (k * a - c * state) + (1.0f - consume) * state;
+    return y;
 }
 
 // The two taps of every ramp sample: first[j] at the integer delay, second[j] one sample further back.
@@ -417,16 +460,16 @@ KESTRUNE_INLINE void rampedRead(const float* __restrict ring, int64_t w, int64_t
     gather(ring, w, mask, integer, n, first, second);
     if constexpr (I == Interpolation::FirstOrderAllpass)
     {
-        alignas(16) float k[kMax], offset[kMax], factor[kMax];
-        float s;
-        const bool back = allpassRecursion(fraction, first, second, integer, n, slot, k, offset, factor, s);
-        y[0] = fraction[0] * first[0] + k[0] * s;
-        for (int j = 1; j < n; ++j)
-        {
-            s = offset[j] + factor[j] * s;
-            y[j] = fraction[j] * first[j] + k[j] * s;
-        }
-        keepAllpassState(slot, fraction[n - 1], k[n - 1], first[n - 1], s, back, integer[n - 1]);
+        alignas(16) float k[kMax], alpha[kMax], beta[kMax], consume[kMax];
+        latticeGains(fraction, k, n);
+        const uint64_t steps = allpassSteps(fraction, second, integer, n, slot, alpha, beta, consume);
+        float s = slot.state;
+        for (int j = 0; j < n; ++j)
+            y[j] = (steps >> j) & 1 ? allpassStep(fraction[j], k[j], first[j], alpha[j], beta[j], consume[j], s)
+                                   : allpassSample(fraction[j], k[j], first[j], s);
+        slot.state = s;
+        slot.lastCoefficient = fraction[n - 1];
+        slot.lastInteger = integer[n - 1];
     }
     else
         for (int j = 0; j < n; ++j)
@@ -514,74 +557,90 @@ KESTRUNE_INLINE void allpassBlock(ModulatedDelayLine& line, const float* in, flo
 
 namespace
 {
-// A tap's ramp and the inputs of its recursion (allpassRecursion).
-KESTRUNE_INLINE void prepareTap(const AllpassTap& tap, int n, float rampFactor, float* c, float* a, float* k,
-                                float* offset, float* factor, float& s0, int32_t& lastInteger, bool& back)
+// Ones, zeros and ones: the step terms of a tap without steps.
+struct NoSteps
 {
-    constexpr int kMax = ModulatedDelayLine::kMaxBlock;
-    ModulatedDelayLine& line = *tap.line;
-    const ModulatedDelayLine::TapSlot& slot = line.slot(tap.slot);
-    const float start = slot.previousDelay;
-    const float inc = (tap.target - start) * rampFactor;
-    alignas(32) int32_t integer[kMax];
-    alignas(32) float b[kMax];
-    ramp<Interpolation::FirstOrderAllpass>(start, inc, n, integer, c);
-    gather(line.ring(), line.writeIndex(), line.mask(), integer, n, a, b);
-    back = allpassRecursion(c, a, b, integer, n, slot, k, offset, factor, s0);
-    lastInteger = integer[n - 1];
-}
+    float alpha[ModulatedDelayLine::kMaxBlock] = {};
+    float ones[ModulatedDelayLine::kMaxBlock];
+    NoSteps() { std::fill(ones, ones + ModulatedDelayLine::kMaxBlock, 1.0f); }
+};
 
 // Taps 0 .. kLanes<V> - 1 side by side (n a multiple of 4, at most kMaxBlock): lane t runs tap t's
-// recursion, four samples per transposed step (see WideLines.h for the layout).
+// recursion, four samples per transposed step (see WideLines.h for the layout); groups of four samples
+// without a step in any lane skip the step terms.
 template <typename V>
 KESTRUNE_INLINE void allpassTapLanes(const AllpassTap* taps, int n, float rampFactor)
 {
     constexpr int kMax = ModulatedDelayLine::kMaxBlock;
     constexpr int W = wide::kLanes<V>;
-    alignas(32) float coefficient[W][kMax], lattice[W][kMax], first[W][kMax], offsets[W][kMax], factors[W][kMax];
-    float start[W];
-    int32_t lastInteger[W];
-    bool back[W];
+    static const NoSteps none;
+    alignas(32) float coefficient[W][kMax], first[W][kMax];
+    alignas(32) float alphas[W][kMax], betas[W][kMax], consumes[W][kMax];
+    uint64_t anySteps = 0;
     float* c[W];
-    float* k[W];
     float* a[W];
-    float* o[W];
-    float* f[W];
+    float* al[W];
+    float* be[W];
+    float* co[W];
     float* y[W];
+    float start[W];
     for (int t = 0; t < W; ++t)
     {
-        prepareTap(taps[t], n, rampFactor, coefficient[t], first[t], lattice[t], offsets[t], factors[t], start[t],
-                   lastInteger[t], back[t]);
-        // Sample 0 takes its state as it is: a unit offset and no factor.
-        offsets[t][0] = start[t];
-        factors[t][0] = 0.0f;
+        ModulatedDelayLine& line = *taps[t].line;
+        const ModulatedDelayLine::TapSlot& slot = line.slot(taps[t].slot);
+        const float from = slot.previousDelay;
+        alignas(32) int32_t integer[kMax];
+        alignas(32) float second[kMax];
+        ramp<Interpolation::FirstOrderAllpass>(from, (taps[t].target - from) * rampFactor, n, integer, coefficient[t]);
+        gather(line.ring(), line.writeIndex(), line.mask(), integer, n, first[t], second);
+        const uint64_t steps = allpassSteps(coefficient[t], second, integer, n, slot, alphas[t], betas[t], consumes[t]);
+        anySteps |= steps;
         c[t] = coefficient[t];
-        k[t] = lattice[t];
         a[t] = first[t];
-        o[t] = offsets[t];
-        f[t] = factors[t];
+        al[t] = steps ? alphas[t] : const_cast<float*>(none.alpha);
+        be[t] = steps ? betas[t] : const_cast<float*>(none.ones);
+        co[t] = steps ? consumes[t] : const_cast<float*>(none.ones);
         y[t] = taps[t].out;
+        start[t] = slot.state;
+        line.slot(taps[t].slot).lastCoefficient = coefficient[t][n - 1];
+        line.slot(taps[t].slot).lastInteger = integer[n - 1];
     }
-    V s = {};
+    V s = wide::lanes<V>([&](int t) { return start[t]; });
     for (int j = 0; j < n; j += 4)
     {
-        V vc[4], vk[4], va[4], vo[4], vf[4];
+        V vc[4], vk[4], va[4];
         wide::loadTransposed(c, j, vc);
-        wide::loadTransposed(k, j, vk);
         wide::loadTransposed(a, j, va);
-        wide::loadTransposed(o, j, vo);
-        wide::loadTransposed(f, j, vf);
         for (int q = 0; q < 4; ++q)
+            vk[q] = latticeGains(vc[q]);
+        if (((anySteps >> j) & 15) == 0)
+            for (int q = 0; q < 4; ++q)
+            {
+                // allpassSample in every lane
+                const V out = vc[q] * va[q] + vk[q] * s;
+                s = vk[q] * va[q] - vc[q] * s;
+                va[q] = out;
+            }
+        else
         {
-            s = vo[q] + vf[q] * s;
-            va[q] = vc[q] * va[q] + vk[q] * s;
+            V valpha[4], vbeta[4], vconsume[4];
+            wide::loadTransposed(al, j, valpha);
+            wide::loadTransposed(be, j, vbeta);
+            wide::loadTransposed(co, j, vconsume);
+            for (int q = 0; q < 4; ++q)
+            {
+                // allpassStep in every lane
+                const V state = valpha[q] + vbeta[q] * s;
+                const V out = vc[q] * va[q] + vk[q] * state;
+                s = vconsume[q] * (vk[q] * va[q] - vc[q] * state) + (1.0f - vconsume[q]) * state;
+                va[q] = out;
+            }
         }
         wide::storeTransposed(y, j, va);
     }
     wide::forLanes(s, [&](int t, float v) {
         ModulatedDelayLine::TapSlot& slot = taps[t].line->slot(taps[t].slot);
-        const int last = n - 1;
-        keepAllpassState(slot, c[t][last], k[t][last], first[t][last], v, back[t], lastInteger[t]);
+        slot.state = v;
         slot.previousDelay = taps[t].target;
     });
 }

@@ -93,15 +93,16 @@ inline void stateVariable(SmoothedBiquad& left, SmoothedBiquad& right, float* xl
 #if defined(__SSE2__)
     if (n % 4 == 0 && !cl.pass && !cr.pass)
     {
-        const __m128 a1 = pair(cl.a1, cr.a1), a2 = pair(cl.a2, cr.a2), a3 = pair(cl.a3, cr.a3);
+        const __m128 m11 = pair(cl.m11, cr.m11), m12 = pair(cl.m12, cr.m12), n1 = pair(cl.n1, cr.n1);
+        const __m128 m21 = pair(cl.m21, cr.m21), m22 = pair(cl.m22, cr.m22), n2 = pair(cl.n2, cr.n2);
+        const __m128 c1 = pair(cl.c1, cr.c1), c2 = pair(cl.c2, cr.c2), d = pair(cl.d, cr.d);
         __m128 s1 = pair(left.ic1, right.ic1), s2 = pair(left.ic2, right.ic2);
         pairwise(xl, xr, xl, xr, n, [&](__m128& x) {
-            const __m128 v3 = _mm_sub_ps(x, s2);
-            const __m128 v1 = _mm_add_ps(_mm_mul_ps(a1, s1), _mm_mul_ps(a2, v3));
-            const __m128 v2 = _mm_add_ps(_mm_add_ps(s2, _mm_mul_ps(a2, s1)), _mm_mul_ps(a3, v3));
-            s1 = _mm_sub_ps(_mm_add_ps(v1, v1), s1);
-            s2 = _mm_sub_ps(_mm_add_ps(v2, v2), s2);
-            x = v2;
+            const __m128 y = _mm_add_ps(_mm_add_ps(_mm_mul_ps(c1, s1), _mm_mul_ps(c2, s2)), _mm_mul_ps(d, x));
+            const __m128 t1 = _mm_add_ps(_mm_add_ps(_mm_mul_ps(m11, s1), _mm_mul_ps(m12, s2)), _mm_mul_ps(n1, x));
+            s2 = _mm_add_ps(_mm_add_ps(_mm_mul_ps(m21, s1), _mm_mul_ps(m22, s2)), _mm_mul_ps(n2, x));
+            s1 = t1;
+            x = y;
         });
         unpair(s1, left.ic1, right.ic1);
         unpair(s2, left.ic2, right.ic2);

@@ -30,10 +30,9 @@ struct Noise
 };
 
 // The ramped read sample by sample, straight from the ring through sampleAt. The allpass read is the
-// lattice y_j = c_j a_j + k_j s_j, whose state s_j = k_(j-1) a_(j-1) - c_(j-1) s_(j-1) takes the previous
-// tap in; where the integer delay steps back the previous tap is not taken in again and the state is
-// scaled down to the new coefficient, where it steps forward the skipped sample b goes in as well.
-// Written with the products in the order the kernels form them.
+// lattice y = c a + k s, s = k a - c s; where the integer delay steps back the state is first scaled
+// down to the new coefficient and the sample is not taken in after it, where it steps forward the
+// skipped sample b goes in first (s = k b - c s).
 struct ReferenceTap
 {
     float previousDelay = 100.0f;
@@ -44,9 +43,6 @@ struct ReferenceTap
     {
         const float inc = (target - previousDelay) * (1.0f / static_cast<float>(n));
         const float* table = ModulatedDelayLine::allpassTable();
-        float s = 0.0f, cp = lastCoefficient, kp = std::sqrt(1.0f - cp * cp), ap = 0.0f;
-        int32_t ip = lastInteger;
-        bool back = false;
         for (int j = 0; j < n; ++j)
         {
             float d = previousDelay + inc * static_cast<float>(j + 1);
@@ -67,40 +63,22 @@ struct ReferenceTap
             {
                 const float c = table[static_cast<int32_t>(f * 256.0f) & 255];
                 const float k = std::sqrt(1.0f - c * c);
-                // s = offset + factor * s, with the previous tap's terms.
-                float offset = back ? 0.0f : kp * ap, factor = back ? 1.0f : -cp;
-                if (j == 0)
+                float consume = 1.0f;
+                if (i > lastInteger)
                 {
-                    offset = state;
-                    factor = 0.0f;
+                    const float kp = std::sqrt(1.0f - lastCoefficient * lastCoefficient);
+                    state = 0.0f + std::min(1.0f, ((1.0f - c) / k) / ((1.0f - lastCoefficient) / kp)) * state;
+                    consume = 0.0f;
                 }
-                back = i > ip;
-                if (back)
-                {
-                    const float r = std::min(1.0f, ((1.0f - c) / k) / ((1.0f - cp) / kp));
-                    offset *= r;
-                    factor *= r;
-                }
-                else if (i < ip)
-                {
-                    offset = k * b - c * offset;
-                    factor = -c * factor;
-                }
-                s = offset + factor * s;
-                y[j] = c * a + k * s;
-                cp = c;
-                kp = k;
-                ap = a;
-                ip = i;
+                else if (i < lastInteger)
+                    state = k * b + -c * state;
+                y[j] = c * a + k * state;
+                state = consume > 0.0f ? k * a - c * state : state;
+                lastCoefficient = c;
+                lastInteger = i;
                 break;
             }
             }
-        }
-        if (interpolation == Interp::FirstOrderAllpass)
-        {
-            state = back ? s : kp * ap - cp * s;
-            lastCoefficient = cp;
-            lastInteger = ip;
         }
         previousDelay = target;
     }

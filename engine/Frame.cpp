@@ -458,11 +458,11 @@ KESTRUNE_DISPATCH void ReverbEngine::runFrame(const FrameConfig& config)
     const float P = predelayLength;
     lines[0].write(copy[0], B);
     lines[1].write(copy[1], B);
-    const AllpassTap taps[4] = {{&lines[0], 0, P + u[0], branchA[0]},
+    const RampedTap taps[4] = {{&lines[0], 0, P + u[0], branchA[0]},
                                 {&lines[0], 1, P + earlyLengths[7] + v[0], branchB[0]},
                                 {&lines[1], 0, P + u[1], branchA[1]},
                                 {&lines[1], 1, P + earlyLengths[15] + v[1], branchB[1]}};
-    readRampedAllpassGroup(taps, 4, B, rampFactor);
+    readRampedGroup(taps, 4, B, rampFactor, ModulatedDelayLine::Interpolation::FirstOrderAllpass);
     rotators[46].rotate(branchA[0], branchB[0], B);
     rotators[47].rotate(branchA[1], branchB[1], B);
     for (int ch = 0; ch < 2; ++ch)

@@ -122,12 +122,19 @@ namespace
 {
 using Interpolation = ModulatedDelayLine::Interpolation;
 
-// The ramp is start + inc * (j + 1): the last sample reads at target. Written per sample rather than
-// accumulated so the loop carries no dependency from one sample to the next.
-inline float rampDelay(float start, float inc, int j)
+// The ramp adds inc once before each sample, d[j] = d[j - 1] + inc from d[-1] = start, so the last sample
+// reads at the target up to the rounding the additions leave. The sums run in one chain; the work on
+// them that follows does not.
+KESTRUNE_INLINE void accumulate(float start, float inc, int n, float* d)
 {
-    const float d = start + inc * static_cast<float>(j + 1);
-    // A delay below zero would index before the table and read unwritten samples.
+    float v = start;
+    for (int j = 0; j < n; ++j)
+        d[j] = v += inc;
+}
+
+// A delay below zero would index before the table and read unwritten samples.
+inline float bound(float d)
+{
     return d >= 0.0f ? std::min(d, kMaxDelay) : 0.0f;
 }
 
@@ -152,18 +159,18 @@ inline void rampSample(float bounded, int j, int32_t* integer, float* fraction)
 typedef float Floats8 __attribute__((vector_size(32)));
 typedef int32_t Ints8 __attribute__((vector_size(32)));
 
-// Ramp samples j .. j + 7 bounded as rampDelay bounds them (NaN and negatives give 0).
-KESTRUNE_INLINE void rampDelays(float start, float inc, int j, Floats8& out)
+// Ramp samples j .. j + 7 bounded as bound() bounds them (NaN and negatives give 0).
+KESTRUNE_INLINE void boundDelays(const float* delays, int j, Floats8& out)
 {
-    const Ints8 count = Ints8{1, 2, 3, 4, 5, 6, 7, 8} + j;
-    const Floats8 d = start + inc * __builtin_convertvector(count, Floats8);
+    Floats8 d;
+    std::memcpy(&d, delays + j, sizeof(d));
     const Floats8 zero = {};
     const Floats8 bounded = kMaxDelay < d ? Floats8{} + kMaxDelay : d;
     out = d >= 0.0f ? bounded : zero;
 }
 
 template <Interpolation I>
-KESTRUNE_INLINE void ramp(float start, float inc, int n, int32_t* integer, float* fraction)
+KESTRUNE_INLINE void ramp(const float* delays, int n, int32_t* integer, float* fraction)
 {
     // Eight samples at a time with the scalar path's roundings: the same IEEE operations per sample.
     int j = 0;
@@ -171,7 +178,7 @@ KESTRUNE_INLINE void ramp(float start, float inc, int n, int32_t* integer, float
     for (; j < wide; j += 8)
     {
         Floats8 bounded;
-        rampDelays(start, inc, j, bounded);
+        boundDelays(delays, j, bounded);
         const Ints8 i = __builtin_convertvector(bounded, Ints8);
         const Floats8 f = bounded - __builtin_convertvector(i, Floats8);
         std::memcpy(integer + j, &i, sizeof(i));
@@ -192,14 +199,10 @@ KESTRUNE_INLINE void ramp(float start, float inc, int n, int32_t* integer, float
     }
 #ifdef KESTRUNE_SSE
     // Four at a time: cmpge/and reproduce the bound.
-    const __m128 vStart = _mm_set1_ps(start), vInc = _mm_set1_ps(inc);
     const __m128 vMax = _mm_set1_ps(kMaxDelay), zero = _mm_setzero_ps();
-    __m128i count = _mm_setr_epi32(j + 1, j + 2, j + 3, j + 4);
-    const __m128i four = _mm_set1_epi32(4);
     for (; j + 4 <= n; j += 4)
     {
-        const __m128 d = _mm_add_ps(vStart, _mm_mul_ps(vInc, _mm_cvtepi32_ps(count)));
-        count = _mm_add_epi32(count, four);
+        const __m128 d = _mm_loadu_ps(delays + j);
         const __m128 bounded = _mm_and_ps(_mm_cmpge_ps(d, zero), _mm_min_ps(d, vMax));
         const __m128i i = _mm_cvttps_epi32(bounded);
         const __m128 f = _mm_sub_ps(bounded, _mm_cvtepi32_ps(i));
@@ -222,7 +225,7 @@ KESTRUNE_INLINE void ramp(float start, float inc, int n, int32_t* integer, float
     }
 #endif
     for (; j < n; ++j)
-        rampSample<I>(rampDelay(start, inc, j), j, integer, fraction);
+        rampSample<I>(bound(delays[j]), j, integer, fraction);
 }
 
 // The first-order allpass interpolation, (c + z^-1) / (1 + c z^-1) on the taps a, runs in lattice form:
@@ -392,7 +395,7 @@ KESTRUNE_INLINE void gather(const float* __restrict ring, int64_t w, int64_t mas
 
 // N is the block length when it is a compile-time constant (64 or 32), 0 for any other n.
 template <int N, Interpolation I>
-KESTRUNE_INLINE void rampedRead(const float* __restrict ring, int64_t w, int64_t mask, float start, float inc,
+KESTRUNE_INLINE void rampedRead(const float* __restrict ring, int64_t w, int64_t mask, const float* delays,
                                 float* __restrict y, int n, ModulatedDelayLine::TapSlot& slot)
 {
     constexpr int kMax = ModulatedDelayLine::kMaxBlock;
@@ -401,23 +404,20 @@ KESTRUNE_INLINE void rampedRead(const float* __restrict ring, int64_t w, int64_t
     if constexpr (N != 0 && N % 8 == 0 && I != Interpolation::FirstOrderAllpass)
     {
         // The usual case: one integer delay over the whole block, so both taps are reversed runs of the
-        // ring and the ramp, the fraction and the interpolation go in one pass.
-        const int32_t i0 = static_cast<int32_t>(rampDelay(start, inc, 0));
+        // ring and the fraction and the interpolation go in one pass.
+        const int32_t i0 = static_cast<int32_t>(bound(delays[0]));
         const int64_t base = (w + i0) & mask;
-        if (i0 == static_cast<int32_t>(rampDelay(start, inc, N - 1)) && base - (N - 1) >= 0 && base + 1 <= mask)
+        if (i0 == static_cast<int32_t>(bound(delays[N - 1])) && base - (N - 1) >= 0 && base + 1 <= mask)
         {
 #ifdef KESTRUNE_SSE
             if (!wideVectors())
             {
                 const float* src4 = ring + base - 3;
-                const __m128 vStart = _mm_set1_ps(start), vInc = _mm_set1_ps(inc);
                 const __m128 vMax = _mm_set1_ps(kMaxDelay), zero = _mm_setzero_ps();
                 const __m128 vInteger = _mm_set1_ps(static_cast<float>(i0));
-                __m128i count = _mm_setr_epi32(1, 2, 3, 4);
                 for (int j = 0; j < N; j += 4)
                 {
-                    const __m128 d = _mm_add_ps(vStart, _mm_mul_ps(vInc, _mm_cvtepi32_ps(count)));
-                    count = _mm_add_epi32(count, _mm_set1_epi32(4));
+                    const __m128 d = _mm_loadu_ps(delays + j);
                     const __m128 bounded = _mm_and_ps(_mm_cmpge_ps(d, zero), _mm_min_ps(d, vMax));
                     __m128 f = _mm_sub_ps(bounded, vInteger);
                     if constexpr (I == Interpolation::QuantisedLinear)
@@ -436,7 +436,7 @@ KESTRUNE_INLINE void rampedRead(const float* __restrict ring, int64_t w, int64_t
             for (int j = 0; j < N; j += 8)
             {
                 Floats8 bounded;
-                rampDelays(start, inc, j, bounded);
+                boundDelays(delays, j, bounded);
                 Floats8 f = bounded - integer;
                 if constexpr (I == Interpolation::QuantisedLinear)
                     f = __builtin_convertvector(__builtin_convertvector(f * 32.0f, Ints8), Floats8) * 0.03125f;
@@ -453,7 +453,7 @@ KESTRUNE_INLINE void rampedRead(const float* __restrict ring, int64_t w, int64_t
     }
     alignas(16) int32_t integer[kMax];
     alignas(16) float fraction[kMax];
-    ramp<I>(start, inc, n, integer, fraction);
+    ramp<I>(delays, n, integer, fraction);
 
     alignas(16) float first[kMax];
     alignas(16) float second[kMax];
@@ -477,15 +477,76 @@ KESTRUNE_INLINE void rampedRead(const float* __restrict ring, int64_t w, int64_t
 }
 
 template <ModulatedDelayLine::Interpolation I>
-KESTRUNE_INLINE void rampedReadAnyLength(const float* ring, int64_t w, int64_t mask, float start, float inc,
-                                         float* y, int n, ModulatedDelayLine::TapSlot& slot)
+KESTRUNE_INLINE void rampedReadAnyLength(ModulatedDelayLine& line, const float* delays, float* y, int n,
+                                         ModulatedDelayLine::TapSlot& slot)
 {
+    const float* ring = line.ring();
     if (n == 64)
-        rampedRead<64, I>(ring, w, mask, start, inc, y, n, slot);
+        rampedRead<64, I>(ring, line.writeIndex(), line.mask(), delays, y, n, slot);
     else if (n == 32)
-        rampedRead<32, I>(ring, w, mask, start, inc, y, n, slot);
+        rampedRead<32, I>(ring, line.writeIndex(), line.mask(), delays, y, n, slot);
     else
-        rampedRead<0, I>(ring, w, mask, start, inc, y, n, slot);
+        rampedRead<0, I>(ring, line.writeIndex(), line.mask(), delays, y, n, slot);
+}
+
+// One read from a ramp already accumulated.
+KESTRUNE_INLINE void rampedReadFrom(const RampedTap& tap, const float* delays, int n,
+                                    ModulatedDelayLine::Interpolation interpolation)
+{
+    ModulatedDelayLine::TapSlot& slot = tap.line->slot(tap.slot);
+    switch (interpolation)
+    {
+    case Interpolation::Linear:
+        rampedReadAnyLength<Interpolation::Linear>(*tap.line, delays, tap.out, n, slot);
+        break;
+    case Interpolation::QuantisedLinear:
+        rampedReadAnyLength<Interpolation::QuantisedLinear>(*tap.line, delays, tap.out, n, slot);
+        break;
+    case Interpolation::FirstOrderAllpass:
+        rampedReadAnyLength<Interpolation::FirstOrderAllpass>(*tap.line, delays, tap.out, n, slot);
+        break;
+    }
+    slot.previousDelay = tap.target;
+}
+
+// The ramps of several taps at once: delays[t][j] as accumulate() gives them, the taps' chains of
+// additions side by side in the lanes of a vector (one chain alone would wait on every addition).
+KESTRUNE_INLINE void accumulateRamps(const RampedTap* taps, int count, int n, float rampFactor,
+                                     float (*delays)[ModulatedDelayLine::kMaxBlock])
+{
+    constexpr int kMaxGroups = 8;
+    using V = wide::Lines4;
+    float start[4 * kMaxGroups] = {}, inc[4 * kMaxGroups] = {};
+    for (int t = 0; t < count; ++t)
+    {
+        start[t] = taps[t].line->slot(taps[t].slot).previousDelay;
+        inc[t] = (taps[t].target - start[t]) * rampFactor;
+    }
+    const int groups = (count + 3) / 4;
+    if (n % 4 != 0 || groups > kMaxGroups)
+    {
+        for (int t = 0; t < count; ++t)
+            accumulate(start[t], inc[t], n, delays[t]);
+        return;
+    }
+    alignas(16) float spare[ModulatedDelayLine::kMaxBlock];
+    V v[kMaxGroups], step[kMaxGroups];
+    float* out[kMaxGroups][4];
+    for (int g = 0; g < groups; ++g)
+    {
+        v[g] = wide::lanes<V>([&](int i) { return start[4 * g + i]; });
+        step[g] = wide::lanes<V>([&](int i) { return inc[4 * g + i]; });
+        for (int i = 0; i < 4; ++i)
+            out[g][i] = 4 * g + i < count ? delays[4 * g + i] : spare;
+    }
+    for (int j = 0; j < n; j += 4)
+        for (int g = 0; g < groups; ++g)
+        {
+            V d[4];
+            for (int q = 0; q < 4; ++q)
+                d[q] = v[g] += step[g];
+            wide::storeTransposed(out[g], j, d);
+        }
 }
 } // namespace
 
@@ -493,21 +554,9 @@ KESTRUNE_DISPATCH void ModulatedDelayLine::readRamped(float* y, int n, int slotI
                                     Interpolation interpolation)
 {
     TapSlot& s = slots_[slotIndex];
-    const float start = s.previousDelay;
-    const float inc = (target - start) * rampFactor;
-    switch (interpolation)
-    {
-    case Interpolation::Linear:
-        rampedReadAnyLength<Interpolation::Linear>(ring_, writeIndex_, mask_, start, inc, y, n, s);
-        break;
-    case Interpolation::QuantisedLinear:
-        rampedReadAnyLength<Interpolation::QuantisedLinear>(ring_, writeIndex_, mask_, start, inc, y, n, s);
-        break;
-    case Interpolation::FirstOrderAllpass:
-        rampedReadAnyLength<Interpolation::FirstOrderAllpass>(ring_, writeIndex_, mask_, start, inc, y, n, s);
-        break;
-    }
-    s.previousDelay = target;
+    alignas(16) float delays[kMaxBlock];
+    accumulate(s.previousDelay, (target - s.previousDelay) * rampFactor, n, delays);
+    rampedReadFrom(RampedTap{this, slotIndex, target, y}, delays, n, interpolation);
 }
 
 namespace
@@ -569,7 +618,7 @@ struct NoSteps
 // recursion, four samples per transposed step (see WideLines.h for the layout); groups of four samples
 // without a step in any lane skip the step terms.
 template <typename V>
-KESTRUNE_INLINE void allpassTapLanes(const AllpassTap* taps, int n, float rampFactor)
+KESTRUNE_INLINE void allpassTapLanes(const RampedTap* taps, float (*delays)[ModulatedDelayLine::kMaxBlock], int n)
 {
     constexpr int kMax = ModulatedDelayLine::kMaxBlock;
     constexpr int W = wide::kLanes<V>;
@@ -588,10 +637,9 @@ KESTRUNE_INLINE void allpassTapLanes(const AllpassTap* taps, int n, float rampFa
     {
         ModulatedDelayLine& line = *taps[t].line;
         const ModulatedDelayLine::TapSlot& slot = line.slot(taps[t].slot);
-        const float from = slot.previousDelay;
         alignas(32) int32_t integer[kMax];
         alignas(32) float second[kMax];
-        ramp<Interpolation::FirstOrderAllpass>(from, (taps[t].target - from) * rampFactor, n, integer, coefficient[t]);
+        ramp<Interpolation::FirstOrderAllpass>(delays[t], n, integer, coefficient[t]);
         gather(line.ring(), line.writeIndex(), line.mask(), integer, n, first[t], second);
         const uint64_t steps = allpassSteps(coefficient[t], second, integer, n, slot, alphas[t], betas[t], consumes[t]);
         anySteps |= steps;
@@ -646,42 +694,47 @@ KESTRUNE_INLINE void allpassTapLanes(const AllpassTap* taps, int n, float rampFa
 }
 } // namespace
 
-KESTRUNE_DISPATCH void readRampedAllpassGroup(const AllpassTap* taps, int count, int n, float rampFactor)
+KESTRUNE_DISPATCH void readRampedGroup(const RampedTap* taps, int count, int n, float rampFactor,
+                                       ModulatedDelayLine::Interpolation interpolation)
 {
     constexpr int kMax = ModulatedDelayLine::kMaxBlock;
-    if (wideVectors() && count == 8 && n % 4 == 0 && n > 0 && n <= kMax)
+    alignas(32) float delays[kMaxRampedTaps][kMax];
+    for (int done = 0; done < count; done += kMaxRampedTaps)
     {
-        allpassTapLanes<wide::Lines8>(taps, n, rampFactor);
-        return;
-    }
+        const int part = std::min(count - done, kMaxRampedTaps);
+        const RampedTap* group = taps + done;
+        accumulateRamps(group, part, n, rampFactor, delays);
+        int t = 0;
+        if (interpolation == Interpolation::FirstOrderAllpass && n % 4 == 0 && n > 0 && n <= kMax)
+        {
+            if (wideVectors())
+                for (; t + 8 <= part; t += 8)
+                    allpassTapLanes<wide::Lines8>(group + t, delays + t, n);
 #ifdef KESTRUNE_SSE
-    if (count == 4 && n % 4 == 0 && n > 0 && n <= kMax)
-    {
-        allpassTapLanes<wide::Lines4>(taps, n, rampFactor);
-        return;
-    }
-    if (count > 4)
-    {
-        readRampedAllpassGroup(taps, 4, n, rampFactor);
-        readRampedAllpassGroup(taps + 4, count - 4, n, rampFactor);
-        return;
-    }
+            for (; t + 4 <= part; t += 4)
+                allpassTapLanes<wide::Lines4>(group + t, delays + t, n);
 #endif
-    for (int t = 0; t < count; ++t)
-        taps[t].line->readRamped(taps[t].out, n, taps[t].slot, taps[t].target, rampFactor,
-                                 Interpolation::FirstOrderAllpass);
+        }
+        for (; t < part; ++t)
+            rampedReadFrom(group[t], delays[t], n, interpolation);
+    }
 }
 
-KESTRUNE_DISPATCH void allpassBlockFirstOrderGroup(ModulatedDelayLine* const* lines, const float* const* in, float* const* out,
-                                 int count, int n, const float* newDelay, float g, const float* loopGain,
-                                 float rampFactor)
+KESTRUNE_DISPATCH void allpassBlockGroup(ModulatedDelayLine* const* lines, const float* const* in, float* const* out,
+                                         int count, int n, const float* newDelay, float g, const float* loopGain,
+                                         float rampFactor, ModulatedDelayLine::Interpolation interpolation)
 {
-    AllpassTap taps[8] = {};
-    for (int t = 0; t < count; ++t)
-        taps[t] = AllpassTap{lines[t], 0, newDelay[t], lines[t]->output()};
-    readRampedAllpassGroup(taps, count, n, rampFactor);
-    for (int t = 0; t < count; ++t)
-        sectionTail(*lines[t], lines[t]->output(), in[t], out[t], n, g, loopGain[t]);
+    RampedTap taps[kMaxRampedTaps];
+    for (int done = 0; done < count; done += kMaxRampedTaps)
+    {
+        const int part = std::min(count - done, kMaxRampedTaps);
+        for (int t = 0; t < part; ++t)
+            taps[t] = RampedTap{lines[done + t], 0, newDelay[done + t], lines[done + t]->output()};
+        readRampedGroup(taps, part, n, rampFactor, interpolation);
+        for (int t = 0; t < part; ++t)
+            sectionTail(*lines[done + t], lines[done + t]->output(), in[done + t], out[done + t], n, g,
+                        loopGain[done + t]);
+    }
 }
 
 KESTRUNE_DISPATCH void allpassBlockLinear(ModulatedDelayLine& line, const float* in, float* out, int n, float newDelay, float g,

@@ -178,20 +178,25 @@ void allpassBlockFirstOrder(ModulatedDelayLine& line, const float* in, float* ou
 void allpassBlockQuantised(ModulatedDelayLine& line, const float* in, float* out, int n, float newDelay, float g,
                            float loopGain, float rampFactor);
 
-// One ramped first-order-allpass read from each of count taps (any number; four or eight run side
-// by side) over n samples: the results of readRamped on each in turn.
-struct AllpassTap
+// One ramped read from a tap slot of a line, into out.
+struct RampedTap
 {
     ModulatedDelayLine* line;
     int slot;
     float target;
     float* out;
 };
-void readRampedAllpassGroup(const AllpassTap* taps, int count, int n, float rampFactor);
+inline constexpr int kMaxRampedTaps = 32;
 
-// allpassBlockFirstOrder on up to eight sections at once (distinct lines, slot 0), the same results.
-void allpassBlockFirstOrderGroup(ModulatedDelayLine* const* lines, const float* const* in, float* const* out,
-                                 int count, int n, const float* newDelay, float g, const float* loopGain,
-                                 float rampFactor);
+// Ramped reads from count taps (distinct lines, or distinct slots of a line; any number): the results
+// of readRamped on each in turn, with their ramps computed side by side.
+void readRampedGroup(const RampedTap* taps, int count, int n, float rampFactor,
+                     ModulatedDelayLine::Interpolation interpolation);
+
+// The allpass section of the given interpolation on count distinct lines at once (slot 0): the
+// results of allpassBlockLinear, allpassBlockFirstOrder or allpassBlockQuantised on each in turn.
+void allpassBlockGroup(ModulatedDelayLine* const* lines, const float* const* in, float* const* out, int count, int n,
+                       const float* newDelay, float g, const float* loopGain, float rampFactor,
+                       ModulatedDelayLine::Interpolation interpolation);
 
 } // namespace kestrune

@@ -99,6 +99,14 @@ ReverbEngine::ReverbEngine()
     mixSmoothingCoefficient = OnePole::coefficientFromTime(50.0f, hostRate);
     crossoverGlide = OnePole::coefficientFromTime(50.0f, hostRate / static_cast<float>(kFrame));
     initLargeRoom();
+    // The first set-up runs while every record still holds its never-set value, and the rate
+    // records' -10000 turns each modulator's direction down: a direction that setRate keeps when the
+    // defaults arrive. The clamp in applyParameter keeps -10000 out of everything else, so the
+    // direction is set here.
+    for (Modulator& m : lateModulators)
+        m.step = -std::fabs(m.step);
+    for (Modulator& m : earlyModulators)
+        m.step = -std::fabs(m.step);
 }
 
 void ReverbEngine::reset()

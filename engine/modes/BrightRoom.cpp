@@ -121,8 +121,8 @@ KESTRUNE_DISPATCH void ReverbEngine::lateNetworkBrightRoom()
             x[i] = lineBuffer[i];
             delays[i] = late::atLeast(lateLengths[q] + offsets[q], blockLength);
         }
-        allpassBlockFirstOrderGroup(group, x, x, kLoops, kBlock, delays, kConstant7071, midGains + 8 * m,
-                                    1.0f / 64.0f);
+        allpassBlockGroup(group, x, x, kLoops, kBlock, delays, kConstant7071, midGains + 8 * m, 1.0f / 64.0f,
+                          ModulatedDelayLine::Interpolation::FirstOrderAllpass);
     }
 
     for (int k = 0; k < 4; ++k)

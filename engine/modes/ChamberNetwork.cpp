@@ -137,16 +137,16 @@ KESTRUNE_INLINE void runNetwork(ReverbEngine& e, const float offsets[8])
 
     // Read after the write, so a delay of 0 is this block's own sample; below 0 the last samples of
     // the block would come from a whole ring earlier, hence the floor.
+    RampedTap taps[16];
     for (int j = 0; j < 8; ++j)
     {
         const int a = 4 * j;
-        lines[a].readRamped(v[a], n, 0, late::atLeast(e.lateLengths[a] + offsets[j], 0.0f), rampFactor,
-                            ModulatedDelayLine::Interpolation::Linear);
-        lines[a + 1].readRamped(v[a + 1], n, 0, late::atLeast(e.lateLengths[a + 1] - offsets[j], 0.0f),
-                                rampFactor, ModulatedDelayLine::Interpolation::Linear);
+        taps[2 * j] = {&lines[a], 0, late::atLeast(e.lateLengths[a] + offsets[j], 0.0f), v[a]};
+        taps[2 * j + 1] = {&lines[a + 1], 0, late::atLeast(e.lateLengths[a + 1] - offsets[j], 0.0f), v[a + 1]};
         lines[a + 2].readInteger(v[a + 2], n, e.lateLengths[a + 2]);
         lines[a + 3].readInteger(v[a + 3], n, e.lateLengths[a + 3]);
     }
+    readRampedGroup(taps, 16, n, rampFactor, ModulatedDelayLine::Interpolation::Linear);
 
     // The late output: whole-sample taps on the rings as written this block, before any decay.
     for (int c = 0; c < 2; ++c)

@@ -72,17 +72,16 @@ KESTRUNE_DISPATCH void ReverbEngine::lateNetworkDarkSpace()
     const float* feed[4] = {branchB[0], branchB[1], branchA[0], branchA[1]};
     for (int j = 0; j < kLines; ++j)
         lines[kFirstLateLine + j].writeSum(lineBuffer[j], feed[j & 3], kBlock);
+    RampedTap taps[16];
     for (int k = 0; k < 8; ++k)
     {
-        lines[kFirstLateLine + 4 * k].readRamped(lineBuffer[4 * k], kBlock, 0,
-                                                 lateLengths[4 * k] + offsets[k], kRampFactor,
-                                                 ModulatedDelayLine::Interpolation::Linear);
-        lines[kFirstLateLine + 4 * k + 1].readRamped(lineBuffer[4 * k + 1], kBlock, 0,
-                                                     lateLengths[4 * k + 1] - offsets[k], kRampFactor,
-                                                     ModulatedDelayLine::Interpolation::Linear);
+        taps[2 * k] = {&lines[kFirstLateLine + 4 * k], 0, lateLengths[4 * k] + offsets[k], lineBuffer[4 * k]};
+        taps[2 * k + 1] = {&lines[kFirstLateLine + 4 * k + 1], 0, lateLengths[4 * k + 1] - offsets[k],
+                           lineBuffer[4 * k + 1]};
         lines[kFirstLateLine + 4 * k + 2].readInteger(lineBuffer[4 * k + 2], kBlock, lateLengths[4 * k + 2]);
         lines[kFirstLateLine + 4 * k + 3].readInteger(lineBuffer[4 * k + 3], kBlock, lateLengths[4 * k + 3]);
     }
+    readRampedGroup(taps, 16, kBlock, kRampFactor, ModulatedDelayLine::Interpolation::Linear);
 
     threeBandDecay(0, kLines, kBlock);
 

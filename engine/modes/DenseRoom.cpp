@@ -73,19 +73,15 @@ KESTRUNE_DISPATCH void ReverbEngine::lateNetworkDenseRoom()
     float* const sources[4] = {branchB[0], branchB[1], branchA[0], branchA[1]};
     for (int i = 0; i < kDenseLines; ++i)
         lines[kFirstLateLine + i].writeSum(x[i], sources[i & 3], kBlock);
-    // The modulated reads of four neighbouring quads at a time: eight interpolation recursions side by side.
-    for (int q = 0; q < 8; q += 4)
+    RampedTap taps[16];
+    for (int q = 0; q < 8; ++q)
     {
-        AllpassTap taps[8];
-        for (int k = 0; k < 4; ++k)
-        {
-            const int i = 4 * (q + k);
-            taps[2 * k] = {&lines[kFirstLateLine + i], 0, std::max(lateLengths[i] + offsets[q + k], 0.0f), x[i]};
-            taps[2 * k + 1] = {&lines[kFirstLateLine + i + 1], 0,
-                               std::max(lateLengths[i + 1] - offsets[q + k], 0.0f), x[i + 1]};
-        }
-        readRampedAllpassGroup(taps, 8, kBlock, 0.03125f);
+        const int i = 4 * q;
+        taps[2 * q] = {&lines[kFirstLateLine + i], 0, std::max(lateLengths[i] + offsets[q], 0.0f), x[i]};
+        taps[2 * q + 1] = {&lines[kFirstLateLine + i + 1], 0, std::max(lateLengths[i + 1] - offsets[q], 0.0f),
+                           x[i + 1]};
     }
+    readRampedGroup(taps, 16, kBlock, 0.03125f, ModulatedDelayLine::Interpolation::FirstOrderAllpass);
     for (int q = 0; q < 8; ++q)
     {
         const int i = 4 * q;

@@ -125,9 +125,19 @@ KESTRUNE_DISPATCH void ReverbEngine::lateNetworkLV426()
     network::accumulate(x[2], branchA[0]);
     network::accumulate(x[3], branchA[1]);
 
-    for (int j = 0; j < kLoops; ++j)
-        allpassBlockLinear(lines[kFirstLateLine + j], x[j], x[j], kBlock, lateLengths[j] + offsets[j],
-                           kAllpassCoefficient, midGains[j], 0.03125f);
+    {
+        ModulatedDelayLine* group[kLoops];
+        float* io[kLoops];
+        float delays[kLoops];
+        for (int j = 0; j < kLoops; ++j)
+        {
+            group[j] = &lines[kFirstLateLine + j];
+            io[j] = x[j];
+            delays[j] = lateLengths[j] + offsets[j];
+        }
+        allpassBlockGroup(group, io, io, kLoops, kBlock, delays, kAllpassCoefficient, midGains, 0.03125f,
+                          ModulatedDelayLine::Interpolation::Linear);
+    }
     // The four loops' first-order sections side by side, segment by segment.
     static_assert(kLoops == 4);
     for (int m = 1; m < kSegments - 1; ++m)
@@ -142,8 +152,8 @@ KESTRUNE_DISPATCH void ReverbEngine::lateNetworkLV426()
             io[j] = x[j];
             delays[j] = lateLengths[k] + offsets[k];
         }
-        allpassBlockFirstOrderGroup(group, io, io, kLoops, kBlock, delays, kAllpassCoefficient, midGains + 4 * m,
-                                    0.03125f);
+        allpassBlockGroup(group, io, io, kLoops, kBlock, delays, kAllpassCoefficient, midGains + 4 * m, 0.03125f,
+                          ModulatedDelayLine::Interpolation::FirstOrderAllpass);
     }
 
     float* lo = scratch[15];

@@ -111,16 +111,15 @@ KESTRUNE_DISPATCH void ReverbEngine::lateNetworkLargeRoom()
     float* const sources[4] = {branchB[0], branchB[1], branchA[0], branchA[1]};
     for (int n = 0; n < 32; ++n)
         lines[kFirstLateLine + n].writeSum(X[n], sources[n & 3], B);
-    constexpr auto kLinear = ModulatedDelayLine::Interpolation::Linear;
+    RampedTap taps[16];
     for (int q = 0; q < 8; ++q)
     {
-        lines[kFirstLateLine + 4 * q].readRamped(X[4 * q], B, 0, lateLengths[4 * q] + m[q], 0.015625f,
-                                                 kLinear);
-        lines[kFirstLateLine + 4 * q + 1].readRamped(X[4 * q + 1], B, 0, lateLengths[4 * q + 1] - m[q],
-                                                     0.015625f, kLinear);
+        taps[2 * q] = {&lines[kFirstLateLine + 4 * q], 0, lateLengths[4 * q] + m[q], X[4 * q]};
+        taps[2 * q + 1] = {&lines[kFirstLateLine + 4 * q + 1], 0, lateLengths[4 * q + 1] - m[q], X[4 * q + 1]};
         lines[kFirstLateLine + 4 * q + 2].readInteger(X[4 * q + 2], B, lateLengths[4 * q + 2]);
         lines[kFirstLateLine + 4 * q + 3].readInteger(X[4 * q + 3], B, lateLengths[4 * q + 3]);
     }
+    readRampedGroup(taps, 16, B, 0.015625f, ModulatedDelayLine::Interpolation::Linear);
 
     threeBandDecay(0, 32, B);
 

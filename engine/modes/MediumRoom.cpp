@@ -111,10 +111,17 @@ KESTRUNE_DISPATCH void ReverbEngine::lateNetworkMediumRoom()
         vec::add(lineBuffer[i], sources[i & 3], lineBuffer[i], kBlock);
 
     // The section reads before it writes, so its delay stays at least one block long.
+    ModulatedDelayLine* group[kLines];
+    float* io[kLines];
+    float delays[kLines];
     for (int i = 0; i < kLines; ++i)
-        allpassBlockLinear(lines[kFirstLateLine + i], lineBuffer[i], lineBuffer[i], kBlock,
-                           late::atLeast(lateLengths[i] + offsets[i], blockLength), kConstant7071,
-                           midGains[i], 1.0f / 64.0f);
+    {
+        group[i] = &lines[kFirstLateLine + i];
+        io[i] = lineBuffer[i];
+        delays[i] = late::atLeast(lateLengths[i] + offsets[i], blockLength);
+    }
+    allpassBlockGroup(group, io, io, kLines, kBlock, delays, kConstant7071, midGains, 1.0f / 64.0f,
+                      ModulatedDelayLine::Interpolation::Linear);
 
     for (int k = 0; k < 8; ++k)
     {

@@ -179,10 +179,17 @@ KESTRUNE_DISPATCH void runLoops(ReverbEngine& e, int loopCount, float g, const f
         addInto(e.lineBuffer[i], feed[i & 3]);
 
     // The section reads before it writes, so its delay is kept at or above the block length.
+    ModulatedDelayLine* group[8];
+    float* io[8];
+    float delays[8];
     for (int i = 0; i < loopCount; ++i)
-        allpassBlockQuantised(e.lines[ReverbEngine::kFirstLateLine + i], e.lineBuffer[i], e.lineBuffer[i],
-                              kBlock, std::max(segmentOneDelay[i], static_cast<float>(kBlock)), g,
-                              e.midGains[i], kRampFactor);
+    {
+        group[i] = &e.lines[ReverbEngine::kFirstLateLine + i];
+        io[i] = e.lineBuffer[i];
+        delays[i] = std::max(segmentOneDelay[i], static_cast<float>(kBlock));
+    }
+    allpassBlockGroup(group, io, io, loopCount, kBlock, delays, g, e.midGains, kRampFactor,
+                      ModulatedDelayLine::Interpolation::QuantisedLinear);
 
     for (int segment = 1; segment <= 2; ++segment)
         for (int i = 0; i < loopCount; ++i)

@@ -93,20 +93,13 @@ KESTRUNE_DISPATCH void ReverbEngine::lateNetworkSulaco()
     float* const sources[4] = {branchB[0], branchB[1], branchA[0], branchA[1]};
     for (int k = 0; k < kSulacoLines; ++k)
         lines[kFirstLateLine + k].writeSum(x[k], sources[k & 3], kBlock);
-    // Lines with bit 1 set interpolate through the allpass, all eight side by side.
-    AllpassTap taps[8];
-    int grouped = 0;
+    // Lines with bit 1 set interpolate through the allpass, the others linearly.
+    RampedTap linear[8], allpass[8];
     for (int k = 0; k < kSulacoLines; ++k)
-    {
-        if ((k & 2) == 0)
-        {
-            lines[kFirstLateLine + k].readRamped(x[k], kBlock, 0, lateLengths[k] + offsets[k], 0.03125f,
-                                                 ModulatedDelayLine::Interpolation::Linear);
-            continue;
-        }
-        taps[grouped++] = {&lines[kFirstLateLine + k], 0, lateLengths[k] + offsets[k], x[k]};
-    }
-    readRampedAllpassGroup(taps, grouped, kBlock, 0.03125f);
+        ((k & 2) == 0 ? linear : allpass)[k / 4 * 2 + (k & 1)] = {&lines[kFirstLateLine + k], 0,
+                                                                  lateLengths[k] + offsets[k], x[k]};
+    readRampedGroup(linear, 8, kBlock, 0.03125f, ModulatedDelayLine::Interpolation::Linear);
+    readRampedGroup(allpass, 8, kBlock, 0.03125f, ModulatedDelayLine::Interpolation::FirstOrderAllpass);
 
     threeBandDecay(0, kSulacoLines, kBlock);
     network::scaledFeedbackMatrix(*this, x, kSulacoLines, kBlock, outputGain);

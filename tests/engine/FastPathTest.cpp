@@ -43,10 +43,11 @@ struct ReferenceTap
     {
         const float inc = (target - previousDelay) * (1.0f / static_cast<float>(n));
         const float* table = ModulatedDelayLine::allpassTable();
+        float ramp = previousDelay;
         for (int j = 0; j < n; ++j)
         {
-            float d = previousDelay + inc * static_cast<float>(j + 1);
-            d = d >= 0.0f ? std::min(d, 1.0e9f) : 0.0f;
+            ramp += inc;
+            const float d = ramp >= 0.0f ? std::min(ramp, 1.0e9f) : 0.0f;
             const int32_t i = static_cast<int32_t>(d);
             float f = d - static_cast<float>(i);
             const int64_t p = static_cast<int32_t>(line.writeIndex() - j + i);
@@ -112,56 +113,59 @@ TEST(FastPaths, RampedReadsMatchThePerSampleDefinitionAcrossTheRingEnd)
                 for (int j = 0; j < n; ++j)
                     ASSERT_EQ(y[j], expected[j]) << "interpolation " << int(interpolation) << " n " << n
                                                  << " block " << block << " sample " << j;
-                EXPECT_EQ(line->slot(0).state, interpolation == Interp::FirstOrderAllpass ? reference.state : 0.0f);
+                EXPECT_EQ(line->slot(0).state,
+                          interpolation == Interp::FirstOrderAllpass ? reference.state : 0.0f);
                 line->advance(n);
             }
         }
 }
 
-TEST(FastPaths, GroupedAllpassReadsEqualSingleReads)
+TEST(FastPaths, GroupedReadsEqualSingleReads)
 {
-    for (int count : {8, 4, 3})
-    {
-        std::vector<std::unique_ptr<ModulatedDelayLine>> grouped, single;
-        for (int i = 0; i < 4; ++i)
+    for (Interp interpolation : {Interp::FirstOrderAllpass, Interp::Linear, Interp::QuantisedLinear})
+        for (int count : {8, 4, 3})
         {
-            grouped.push_back(std::make_unique<ModulatedDelayLine>());
-            single.push_back(std::make_unique<ModulatedDelayLine>());
-            grouped.back()->setMaxDelay(200);
-            single.back()->setMaxDelay(200);
-        }
-        Noise noise;
-        for (int block = 0; block < 200; ++block)
-        {
-            constexpr int n = 32;
+            std::vector<std::unique_ptr<ModulatedDelayLine>> grouped, single;
             for (int i = 0; i < 4; ++i)
             {
-                float x[n];
-                for (float& v : x)
-                    v = noise.next();
-                grouped[size_t(i)]->write(x, n);
-                single[size_t(i)]->write(x, n);
+                grouped.push_back(std::make_unique<ModulatedDelayLine>());
+                single.push_back(std::make_unique<ModulatedDelayLine>());
+                grouped.back()->setMaxDelay(200);
+                single.back()->setMaxDelay(200);
             }
-            float out[8][n], expected[8][n];
-            AllpassTap taps[8];
-            for (int t = 0; t < count; ++t)
+            Noise noise;
+            for (int block = 0; block < 200; ++block)
             {
-                // Two slots on each line; the delays glide at different speeds.
-                const float target = 20.0f + float(t) * 13.0f + float(block % 17) * (0.2f + float(t));
-                taps[t] = {grouped[size_t(t % 4)].get(), t / 4, target, out[t]};
-                single[size_t(t % 4)]->readRamped(expected[t], n, t / 4, target, 1.0f / n, Interp::FirstOrderAllpass);
-            }
-            readRampedAllpassGroup(taps, count, n, 1.0f / n);
-            for (int t = 0; t < count; ++t)
-                for (int j = 0; j < n; ++j)
-                    ASSERT_EQ(out[t][j], expected[t][j]) << "count " << count << " tap " << t << " block " << block;
-            for (int i = 0; i < 4; ++i)
-            {
-                grouped[size_t(i)]->advance(n);
-                single[size_t(i)]->advance(n);
+                constexpr int n = 32;
+                for (int i = 0; i < 4; ++i)
+                {
+                    float x[n];
+                    for (float& v : x)
+                        v = noise.next();
+                    grouped[size_t(i)]->write(x, n);
+                    single[size_t(i)]->write(x, n);
+                }
+                float out[8][n], expected[8][n];
+                RampedTap taps[8];
+                for (int t = 0; t < count; ++t)
+                {
+                    // Two slots on each line; the delays glide at different speeds.
+                    const float target = 20.0f + float(t) * 13.0f + float(block % 17) * (0.2f + float(t));
+                    taps[t] = {grouped[size_t(t % 4)].get(), t / 4, target, out[t]};
+                    single[size_t(t % 4)]->readRamped(expected[t], n, t / 4, target, 1.0f / n, interpolation);
+                }
+                readRampedGroup(taps, count, n, 1.0f / n, interpolation);
+                for (int t = 0; t < count; ++t)
+                    for (int j = 0; j < n; ++j)
+                        ASSERT_EQ(out[t][j], expected[t][j])
+                            << "count " << count << " tap " << t << " block " << block;
+                for (int i = 0; i < 4; ++i)
+                {
+                    grouped[size_t(i)]->advance(n);
+                    single[size_t(i)]->advance(n);
+                }
             }
         }
-    }
 }
 
 TEST(FastPaths, StereoFiltersEqualEachChannelOnItsOwn)
@@ -199,7 +203,8 @@ TEST(FastPaths, StereoFiltersEqualEachChannelOnItsOwn)
         stereo::firstOrder(sections[0], sections[1], a[0], a[1], 64);
         sections[2].process(b[0], 64);
         sections[3].process(b[1], 64);
-        stereo::stateVariable(biquads[0], biquads[1], a[0], a[1], 64, biquads[0].direct(), biquads[1].direct());
+        stereo::stateVariable(biquads[0], biquads[1], a[0], a[1], 64, biquads[0].direct(),
+                              biquads[1].direct());
         biquads[2].processDirect(b[0], 64);
         biquads[3].processDirect(b[1], 64);
         stereo::shelf(shelves[0], shelves[1], a[0], a[1], 64);

@@ -92,14 +92,7 @@ Engine::Engine() : lines(84)
 {
     hostRate = 48000.0f;
     internalRate = 48000.0f;
-    lines[0].setMaxDelay(65000);
-    lines[1].setMaxDelay(65000);
-    for (int n = 52; n <= 67; ++n)
-        lines[n].setMaxDelay(16000);
-    for (int n = 68; n <= 83; ++n)
-        lines[n].setMaxDelay(32000);
-    for (int n = 2; n <= 17; ++n)
-        lines[n].setMaxDelay(16000);
+    sizeRings();
     for (int k = 0; k < kParameters; ++k)
     {
         const Row& r = kParameterTable[k];

@@ -326,6 +326,17 @@ TEST(ReferenceEngine, SameRateKeepsTheTailAndDenormalModeIsRestored)
     EXPECT_EQ(e->lineBuffer[0][5], 0.0f);
 }
 
+TEST(ReferenceEngine, HalfRateFramesAlternateTheDenormalOffsets)
+{
+    auto e = makeEngine(4, 48000);
+    std::vector<float> l(64, 0.0f), r(64, 0.0f);
+    render(*e, l, r, 64);
+    EXPECT_EQ(e->denormalOffset[0], -1e-15f);
+    EXPECT_EQ(e->denormalOffset[1], -1e-15f);
+    render(*e, l, r, 64);
+    EXPECT_EQ(e->denormalOffset[0], 1e-15f);
+}
+
 struct RenderCase
 {
     int mode;

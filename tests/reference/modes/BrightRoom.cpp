@@ -8,11 +8,6 @@ namespace
 {
 
 // entry 8 * segment + loop; segments 0-2 allpass sections, 3 the plain delay
-const float kLengths[32] = {
-    2728.5369f, 2888.692f,  3058.2473f, 3237.7551f, 3427.7996f, 3628.9988f, 3842.0076f, 4067.5193f,
-    4306.2676f, 4559.0293f, 4826.628f,  5109.933f,  5409.867f,  5727.4062f, 6063.584f,  6419.494f,
-    6796.2944f, 7195.212f,  7617.5444f, 8064.666f,  8538.032f,  9039.184f,  9569.75f,   10131.459f,
-    10726.138f, 11355.723f, 12022.262f, 12727.924f, 13475.006f, 14265.939f, 15103.297f, 15989.805f};
 
 float loopLength(const Engine& e, int i)
 {
@@ -21,10 +16,8 @@ float loopLength(const Engine& e, int i)
 
 void decayMid(Engine& e)
 {
-    const float rate = e.internalRate;
-    for (int j = 0; j < 32; ++j)
-        e.midGain[j] = rt60Gain(e.lateLength[j], e.decay, rate);
-    e.midNorm = std::sqrt(e.sizeTotal / (e.decay * rate));
+    setMidGains(e, 32);
+    e.midNorm = plainNorm(e, e.decay);
 }
 
 void decayBass(Engine& e)
@@ -35,27 +28,16 @@ void decayBass(Engine& e)
 
 void decayHigh(Engine& e)
 {
-    const float rate = e.internalRate;
     for (int i = 0; i < 8; ++i)
-    {
-        const float s = loopLength(e, i);
-        e.highRatio[i] = static_cast<float>(rt60Double(s, e.highDecay, rate) / rt60Double(s, e.decay, rate));
-    }
+        e.highRatio[i] = loopRatio(loopLength(e, i), e.highDecay, e.decay, e.internalRate);
 }
 
 void setLateSize(Engine& e, float size)
 {
     const float s = lateScale(e.internalRate, size, 0.9, 0.1);
     e.sizeTotal = e.sizeConstant * s;
-    for (int j = 0; j < 32; ++j)
-    {
-        e.lateLength[j] = kLengths[j] * s - 64.0f;
-        e.lateFloor[j] = static_cast<std::int64_t>(std::floor(e.lateLength[j]));
-    }
-    decayMid(e);
-    decayBass(e);
-    decayHigh(e);
-    e.setEarlySize();
+    setTableLengths(e, kGeometricLengths, 32, s);
+    refreshDecayAndEarly(e);
 }
 
 void writeSigns(Engine& e)
@@ -68,11 +50,7 @@ void writeSigns(Engine& e)
 
 void stepLateModulators(Engine& e)
 {
-    for (int i = 0; i < 24; ++i)
-    {
-        stepModulator(e.lateModulators[i], false);
-        e.lateOffset[i] = e.lateModulators[i].phase * e.lateDepth;
-    }
+    stepModulatorsInOrder(e, 24);
 }
 
 void lateNetwork(Engine& e)

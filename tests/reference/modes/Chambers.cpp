@@ -26,9 +26,8 @@ const float kTapSignR[15] = {0.25f, -0.25f, 0.25f, -0.25f, 0.25f, 0.25f,  -0.25f
 void decayMid(Engine& e)
 {
     const float rate = e.internalRate;
-    for (int i = 0; i < 32; ++i)
-        e.midGain[i] = rt60Gain(e.lateLength[i], e.decay, rate);
-    e.midNorm = std::sqrt(e.sizeTotal / (e.decay * rate));
+    setMidGains(e, 32);
+    e.midNorm = plainNorm(e, e.decay);
     // RT60 gain of 340 * s samples; the scale is formed with the internal rate, so g does not depend on it
     const float exponent = (e.lateSize * 1.4f + 0.1f) * rate / 48000.0f * 340.0f * kLn0001;
     float g = static_cast<float>(std::exp(static_cast<double>(exponent / (e.decay * rate))));
@@ -40,58 +39,24 @@ void decayMid(Engine& e)
     }
 }
 
-void decayBass(Engine& e)
-{
-    const float rate = e.internalRate;
-    for (int i = 0; i < 32; ++i)
-        e.bassGain[i] = rt60Gain(e.lateLength[i], e.bassDecay, rate);
-    e.bassNorm = std::sqrt(e.sizeTotal / (e.bassDecay * rate));
-}
-
-void decayHigh(Engine& e)
-{
-    for (int i = 0; i < 32; ++i)
-        e.highRatio[i] = rt60Ratio(e.lateLength[i], e.highDecay, e.internalRate, e.midGain[i]);
-}
-
 // The scale uses the host rate in both modes, so the half-rate lines last twice as long.
 void setLateSize(Engine& e, float size)
 {
     const float s = ((size * 1.4f) + 0.1f) * e.hostRate / 48000.0f;
     e.sizeTotal = 144000.0f * s;
-    for (int i = 0; i < 32; ++i)
-    {
-        e.lateLength[i] = kBase[i] * s - e.blockLength;
-        e.lateFloor[i] = static_cast<std::int64_t>(std::floor(e.lateLength[i]));
-    }
+    setTableLengths(e, kBase, 32, s);
     const float t = s * 1.4f;
     for (int i = 0; i < 15; ++i)
     {
         e.tapPositionL[i] = static_cast<std::int32_t>(std::floor(kTapPositionL[i] * t));
         e.tapPositionR[i] = static_cast<std::int32_t>(std::floor(kTapPositionR[i] * t));
     }
-    decayMid(e);
-    decayBass(e);
-    decayHigh(e);
-    e.setEarlySize();
+    refreshDecayAndEarly(e);
 }
 
-void stepLargeModulators(Engine& e)
+void stepLateModulators(Engine& e)
 {
-    for (int j = 0; j < 8; ++j)
-    {
-        stepModulator(e.lateModulators[j], false);
-        e.lateOffset[j] = e.lateModulators[j].phase * e.lateDepth;
-    }
-}
-
-void stepDarkModulators(Engine& e)
-{
-    for (int j = 0; j < 8; ++j)
-    {
-        stepModulator(e.lateModulators[j], true);
-        e.lateOffset[j] = 2.0f * e.lateModulators[j].folded() * e.lateDepth;
-    }
+    stepModulatorsInOrder(e, 8);
 }
 
 void lateNetwork(Engine& e)
@@ -127,14 +92,40 @@ void lateNetwork(Engine& e)
 
 } // namespace
 
-const ModeSpec kLargeChamber = {
-    "Large Chamber", false, 25.0f,       144000.0f, 32,        0.25f,     1.0f,    Normalisation::TwoBand,
-    HighCut::Direct, 32,    setLateSize, decayMid,  decayBass, decayHigh, nullptr, stepLargeModulators,
-    lateNetwork};
+const ModeSpec kLargeChamber = {"Large Chamber",
+                                false,
+                                25.0f,
+                                144000.0f,
+                                32,
+                                0.25f,
+                                1.0f,
+                                Normalisation::TwoBand,
+                                HighCut::Direct,
+                                32,
+                                setLateSize,
+                                decayMid,
+                                decayBassPerLine,
+                                decayHighPerLine,
+                                nullptr,
+                                stepLateModulators,
+                                lateNetwork};
 
-const ModeSpec kDarkChamber = {
-    "Dark Chamber",  true, 3183.0f,     144000.0f, 32,        0.25f,     1.0f,    Normalisation::TwoBand,
-    HighCut::Direct, 32,   setLateSize, decayMid,  decayBass, decayHigh, nullptr, stepDarkModulators,
-    lateNetwork};
+const ModeSpec kDarkChamber = {"Dark Chamber",
+                               true,
+                               3183.0f,
+                               144000.0f,
+                               32,
+                               0.25f,
+                               1.0f,
+                               Normalisation::TwoBand,
+                               HighCut::Direct,
+                               32,
+                               setLateSize,
+                               decayMid,
+                               decayBassPerLine,
+                               decayHighPerLine,
+                               nullptr,
+                               stepLateModulators,
+                               lateNetwork};
 
 } // namespace kestrune::reference

@@ -10,12 +10,6 @@ namespace kestrune::reference
 namespace
 {
 
-const float kLengths[32] = {
-    2728.5369f, 2888.6919f, 3058.2473f, 3237.7551f, 3427.7996f, 3628.9988f, 3842.0076f, 4067.5193f,
-    4306.2676f, 4559.0293f, 4826.6279f, 5109.9331f, 5409.8672f, 5727.4062f, 6063.584f,  6419.4941f,
-    6796.2944f, 7195.2119f, 7617.5444f, 8064.666f,  8538.0322f, 9039.1836f, 9569.75f,   10131.459f,
-    10726.138f, 11355.723f, 12022.262f, 12727.924f, 13475.006f, 14265.939f, 15103.297f, 15989.805f};
-
 // Loop i owns late lines i, 8 + i, 16 + i and 24 + i.
 int loopsOf(const Engine& e)
 {
@@ -32,7 +26,7 @@ float normFactor(const Engine& e)
     return e.mode == 8 ? 4.0f : 2.0f;
 }
 
-float loopExponentLength(const Engine& e, int i)
+float loopLength(const Engine& e, int i)
 {
     return e.lateLength[i] + e.lateLength[8 + i] + e.lateLength[16 + i] + e.lateLength[24 + i];
 }
@@ -49,24 +43,14 @@ void decayMid(Engine& e)
 
 void decayBass(Engine& e)
 {
-    const float rate = e.internalRate;
     for (int i = 0; i < loopsOf(e); ++i)
-    {
-        const float s = loopExponentLength(e, i);
-        const auto ratio =
-            static_cast<float>(rt60Double(s, e.bassDecay, rate) / rt60Double(s, e.decay, rate));
-        e.bassGain[i] = std::min(50.0f, ratio);
-    }
+        e.bassGain[i] = std::min(50.0f, loopRatio(loopLength(e, i), e.bassDecay, e.decay, e.internalRate));
 }
 
 void decayHigh(Engine& e)
 {
-    const float rate = e.internalRate;
     for (int i = 0; i < loopsOf(e); ++i)
-    {
-        const float s = loopExponentLength(e, i);
-        e.highRatio[i] = static_cast<float>(rt60Double(s, e.highDecay, rate) / rt60Double(s, e.decay, rate));
-    }
+        e.highRatio[i] = loopRatio(loopLength(e, i), e.highDecay, e.decay, e.internalRate);
 }
 
 void setLengths(Engine& e, float scaleValue, float sizeConstant)
@@ -75,13 +59,10 @@ void setLengths(Engine& e, float scaleValue, float sizeConstant)
     for (int j = 0; j < 32; ++j)
         if (lineInUse(e, j))
         {
-            e.lateLength[j] = kLengths[j] * scaleValue - 32.0f;
+            e.lateLength[j] = kGeometricLengths[j] * scaleValue - 32.0f;
             e.lateFloor[j] = static_cast<std::int64_t>(std::floor(e.lateLength[j]));
         }
-    decayMid(e);
-    decayBass(e);
-    decayHigh(e);
-    e.setEarlySize();
+    refreshDecayAndEarly(e);
 }
 
 void setLateSizeDarkRoom(Engine& e, float size)

@@ -23,34 +23,23 @@ float loopLength(const Engine& e, int j)
 
 void decayMid(Engine& e)
 {
-    const float rate = e.internalRate;
-    for (int k = 0; k < 28; ++k)
-        e.midGain[k] = rt60Gain(e.lateLength[k], e.decay, rate);
-    const float q = e.sizeTotal / (e.decay * rate);
+    setMidGains(e, 28);
+    const float q = e.sizeTotal / (e.decay * e.internalRate);
     e.midNorm = static_cast<float>(4.0 * std::sqrt(static_cast<double>(q)));
 }
 
 // The bass ratio uses the alternative bass decay (the square root of the multiplier above 1).
 void decayBass(Engine& e)
 {
-    const float rate = e.internalRate;
     for (int j = 0; j < 4; ++j)
-    {
-        const float s = loopLength(e, j);
-        const auto ratio =
-            static_cast<float>(rt60Double(s, e.alternativeBassDecay, rate) / rt60Double(s, e.decay, rate));
-        e.bassGain[j] = std::min(2.0f, ratio);
-    }
+        e.bassGain[j] =
+            std::min(2.0f, loopRatio(loopLength(e, j), e.alternativeBassDecay, e.decay, e.internalRate));
 }
 
 void decayHigh(Engine& e)
 {
-    const float rate = e.internalRate;
     for (int j = 0; j < 4; ++j)
-    {
-        const float s = loopLength(e, j);
-        e.highRatio[j] = static_cast<float>(rt60Double(s, e.highDecay, rate) / rt60Double(s, e.decay, rate));
-    }
+        e.highRatio[j] = loopRatio(loopLength(e, j), e.highDecay, e.decay, e.internalRate);
 }
 
 void setLateSize(Engine& e, float size)
@@ -70,10 +59,7 @@ void setLateSize(Engine& e, float size)
         total = total + e.lateLength[k];
     }
     e.sizeTotal = total;
-    decayMid(e);
-    decayBass(e);
-    decayHigh(e);
-    e.setEarlySize();
+    refreshDecayAndEarly(e);
 }
 
 // Unipolar: a section never gets shorter than its length.

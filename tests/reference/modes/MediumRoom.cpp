@@ -32,10 +32,8 @@ void writeTapGains(Engine& e)
 // lateLength[i] is the first segment F_i, lateLength[16 + i] the delay segment S_i of line i
 void decayMid(Engine& e)
 {
-    const float rate = e.internalRate;
-    for (int j = 0; j < 32; ++j)
-        e.midGain[j] = rt60Gain(e.lateLength[j], e.decay, rate);
-    e.midNorm = std::sqrt(e.sizeTotal / (e.decay * rate));
+    setMidGains(e, 32);
+    e.midNorm = plainNorm(e, e.decay);
     writeTapGains(e);
 }
 
@@ -44,7 +42,7 @@ void decayBass(Engine& e)
     const float rate = e.internalRate;
     for (int i = 0; i < 16; ++i)
         e.bassGain[i] = rt60Gain(e.lateLength[i] + e.lateLength[16 + i], e.bassDecay, rate);
-    e.bassNorm = std::sqrt(e.sizeTotal / (e.bassDecay * rate));
+    e.bassNorm = plainNorm(e, e.bassDecay);
 }
 
 void decayHigh(Engine& e)
@@ -67,19 +65,12 @@ void setLateSize(Engine& e, float size)
     }
     for (int j = 0; j < 32; ++j)
         e.lateFloor[j] = static_cast<std::int64_t>(std::floor(e.lateLength[j]));
-    decayMid(e);
-    decayBass(e);
-    decayHigh(e);
-    e.setEarlySize();
+    refreshDecayAndEarly(e);
 }
 
 void stepLateModulators(Engine& e)
 {
-    for (int i = 0; i < 16; ++i)
-    {
-        stepModulator(e.lateModulators[i], false);
-        e.lateOffset[i] = e.lateModulators[i].phase * e.lateDepth;
-    }
+    stepModulatorsInOrder(e, 16);
 }
 
 void tap(Engine& e, int offset, int n)

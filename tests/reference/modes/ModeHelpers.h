@@ -122,9 +122,51 @@ inline void stepModulator(Modulator& m, bool halfRate)
         m.advance(Modulator::Draw::Rand, Modulator::Form::Bouncing);
 }
 
+// Ratio of the RT60 gains of a whole loop for two decay times, both exponentials and the quotient in double.
+inline float loopRatio(float length, float time, float decay, float rate)
+{
+    return static_cast<float>(rt60Double(length, time, rate) / rt60Double(length, decay, rate));
+}
+
+// sqrt(total / (time * rate)): the normalisation with factor 1.
+inline float plainNorm(const Engine& e, float time)
+{
+    return std::sqrt(e.sizeTotal / (time * e.internalRate));
+}
+
+// The geometric series 2728.5369 * 1.0586963^j, j = 0..31, that several modes scale into their lengths.
+extern const float kGeometricLengths[32];
+
+// The decay rules of the 32-line modes: every line from its own length, normalisations with factor 1.
+void decayMidPerLine(Engine& e);
+void decayBassPerLine(Engine& e);
+void decayHighPerLine(Engine& e);
+
+// Per-line gains of lines 0 .. lines-1 from their own lengths.
+void setMidGains(Engine& e, int lines);
+void setBassGains(Engine& e, int lines);
+void setHighRatios(Engine& e, int lines);
+
+// length[j] = table[j] * s - block and its floor, j < count.
+void setTableLengths(Engine& e, const float* table, int count, float s);
+
+// What every late-size routine ends with: the mode's three decay rules, then the early lengths.
+void refreshDecayAndEarly(Engine& e);
+
+// +0.25 on entries 0-3 and 12-15, -0.25 on 4-11, into both sign copies.
+void writeQuarterSigns(Engine& e);
+
+// Late modulators 0 .. count-1, one offset each: the bouncing phase times the depth at the full rate, twice
+// the folded output times the depth at half rate.
+void stepModulatorsInOrder(Engine& e, int count);
+
 // The plain-line late network of the 32-line modes: write all, read (pairs 4q, 4q+1 modulated by +m_q and
-// -m_q), three-band decay.
+// -m_q).
 void readModulatedPairs(Engine& e, int lines, Interpolation kind);
+
+// The whole late network of "Large Room", "Dark Space" and "Dense Room": inject, read, three-band decay,
+// sign-weighted taps (the first sign copy for both channels), scale, butterflies, pair rotations.
+void runPlainLineNetwork(Engine& e, Interpolation kind);
 
 // Mode entry points, defined one file per mode (or family).
 extern const ModeSpec kLargeRoom, kMediumRoom, kBrightRoom, kLargeChamber, kDarkRoom, kDarkChamber,

@@ -21,22 +21,19 @@ float normalisation(const Engine& e, float time)
 
 void decayMid(Engine& e)
 {
-    for (int k = 0; k < 16; ++k)
-        e.midGain[k] = rt60Gain(e.lateLength[k], e.decay, e.internalRate);
+    setMidGains(e, 16);
     e.midNorm = normalisation(e, e.decay);
 }
 
 void decayBass(Engine& e)
 {
-    for (int k = 0; k < 16; ++k)
-        e.bassGain[k] = rt60Gain(e.lateLength[k], e.bassDecay, e.internalRate);
+    setBassGains(e, 16);
     e.bassNorm = normalisation(e, e.bassDecay);
 }
 
 void decayHigh(Engine& e)
 {
-    for (int k = 0; k < 16; ++k)
-        e.highRatio[k] = rt60Ratio(e.lateLength[k], e.highDecay, e.internalRate, e.midGain[k]);
+    setHighRatios(e, 16);
 }
 
 void setLateSize(Engine& e, float size)
@@ -50,10 +47,7 @@ void setLateSize(Engine& e, float size)
         total = total + e.lateLength[k];
     }
     e.sizeTotal = total;
-    decayMid(e);
-    decayBass(e);
-    decayHigh(e);
-    e.setEarlySize();
+    refreshDecayAndEarly(e);
 }
 
 // Modulator 4p drives the pair (2p, 2p + 1), p = 1..7; lines 0 and 1 stay still.

@@ -99,14 +99,6 @@ ReverbEngine::ReverbEngine()
     mixSmoothingCoefficient = OnePole::coefficientFromTime(50.0f, hostRate);
     crossoverGlide = OnePole::coefficientFromTime(50.0f, hostRate / static_cast<float>(kFrame));
     initLargeRoom();
-    // The first set-up runs while every record still holds its never-set value, and the rate
-    // records' -10000 turns each modulator's direction down: a direction that setRate keeps when the
-    // defaults arrive. The clamp in applyParameter keeps -10000 out of everything else, so the
-    // direction is set here.
-    for (Modulator& m : lateModulators)
-        m.step = -std::fabs(m.step);
-    for (Modulator& m : earlyModulators)
-        m.step = -std::fabs(m.step);
 }
 
 void ReverbEngine::reset()
@@ -235,6 +227,17 @@ const ModeRoutines& ReverbEngine::routines() const
     return kModeTable[modeIndex < static_cast<uint32_t>(kNumModes) ? modeIndex : 0];
 }
 
+namespace
+{
+// A record nothing has set yet: it holds -10000, a rate that turns a modulator's direction round
+// (setRate keeps the sign of the step, and the step size comes out negative). The clamp below keeps
+// -10000 out of everything else; the direction is the one trace it leaves.
+bool neverSet(const EngineParameter& record)
+{
+    return record.value == -10000.0f;
+}
+} // namespace
+
 void ReverbEngine::applyParameter(int k)
 {
     if (k < 0 || k >= kNumParameters)
@@ -310,6 +313,8 @@ void ReverbEngine::applyParameter(int k)
             const float fi = static_cast<float>(i);
             lateModulators[i].setRate(x + 0.0311f * fi, blockRate);
             lateModulators[i].setRandomPeriod(x * 4.67f + 0.0538f * fi, blockRate);
+            if (neverSet(record))
+                lateModulators[i].step = -lateModulators[i].step;
         }
         break;
     case kLateModDepth:
@@ -351,6 +356,9 @@ void ReverbEngine::applyParameter(int k)
         earlyModulators[0].setRandomPeriod(x * 4.67f, blockRate);
         earlyModulators[1].setRate(x + 0.0311f, blockRate);
         earlyModulators[1].setRandomPeriod(x * 4.67f + 0.0538f, blockRate);
+        if (neverSet(record))
+            for (Modulator& m : earlyModulators)
+                m.step = -m.step;
         break;
     case kEarlyModDepth:
         earlyModDepth = 128.0f * x * internalRate / hostRate * lowRateDepthScale();

@@ -137,6 +137,7 @@ void ReverbEngine::reset()
         vec::clear(b, kFrame);
     for (auto& b : lineBufferB)
         vec::clear(b, kFrame);
+    snapCrossovers();
 }
 
 void ReverbEngine::prepareForRate(int rate)

@@ -174,7 +174,7 @@ public:
     float bassCrossoverTarget = 0.0f, highCrossoverTarget = 0.0f;
     float crossoverGlide = 0.0f;
     void glideCrossovers();
-    void snapCrossovers(); // after a reset nothing rings: start on the targets
+    void snapCrossovers(); // nothing rings after a reset or a new set-up: start on the targets
     float earlySendCosine = 1.0f, earlySendSine = 0.0f;
     float diffusion = 1.0f;
 

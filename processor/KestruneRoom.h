@@ -64,6 +64,11 @@ public:
     bool hasEditor() const override { return true; }
 
     JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE("-Wdeprecated-declarations")
+    const juce::String getInputChannelName(int channelIndex) const override;
+    const juce::String getOutputChannelName(int channelIndex) const override;
+    bool isInputChannelStereoPair(int) const override { return true; }
+    bool isOutputChannelStereoPair(int) const override { return true; }
+
     using juce::AudioProcessor::getParameterName;
     using juce::AudioProcessor::getParameterText;
     int getNumParameters() override;

@@ -56,9 +56,15 @@ KestruneRoom::KestruneRoom(const juce::File& preferencesFolder)
     uiHeight = 460;
     mixLock = false;
     startTimerHz(30);
+    lastConstructedOnThisThread = this;
 }
 
-KestruneRoom::~KestruneRoom() { stopTimer(); }
+KestruneRoom::~KestruneRoom()
+{
+    stopTimer();
+    if (lastConstructedOnThisThread == this)
+        lastConstructedOnThisThread = nullptr;
+}
 
 void KestruneRoom::timerCallback() { flushPendingChange(); }
 

@@ -109,6 +109,10 @@ public:
     // Text of parameter k for a value in real units, getParameterValue (used by getParameterText and the tools).
     static juce::String parameterTextFor(int index, float mappedValue);
 
+    // The processor constructed last on the calling thread: the LV2 entry pairs JUCE's instance with
+    // its processor through it.
+    static inline thread_local KestruneRoom* lastConstructedOnThisThread = nullptr;
+
     // --- per-instance settings the editor reads and writes directly --------------------------------
     std::unique_ptr<KestrunePreferences> appProperties;
     juce::PropertySet localSettings;

@@ -59,13 +59,21 @@ local function shows(proc, expected)
 	return count == #names and worst < 1e-5, string.format("%d of 20 controls, largest difference %.3g", count, worst)
 end
 
-local function readWav(path)
+local function contents(path)
 	local f = io.open(path, "rb")
 	if not f then
 		return nil
 	end
 	local d = f:read("a")
 	f:close()
+	return d
+end
+
+local function readWav(path)
+	local d = contents(path)
+	if not d then
+		return nil
+	end
 	local pos, channels, bits, first, bytes = 13
 	while pos + 8 <= #d do
 		local id, size = d:sub(pos, pos + 3), string.unpack("<I4", d, pos + 4)
@@ -155,12 +163,10 @@ local function save(audio, path)
 end
 
 local function load(path)
-	local f = io.open(path, "rb")
-	if not f then
+	local d = contents(path)
+	if not d then
 		return nil
 	end
-	local d = f:read("a")
-	f:close()
 	local audio = { {}, {} }
 	for c = 1, 2 do
 		for i = 1, captureFrames do

@@ -106,24 +106,34 @@ public:
             return {};
         }
 
-        // The LV2 host ignores LV2_PATH: it finds bundles through the folders it is given.
-        juce::StringArray identifiers;
+        // The LV2 host ignores LV2_PATH: it finds bundles through the folders it is given, but lists every
+        // plug-in it knows, the system's (/usr/lib/lv2) too. The one wanted is named after its bundle.
+        juce::StringArray identifiers, bundleNames;
         if (formatName == "LV2")
+        {
             identifiers = format->searchPathsForPlugins(juce::FileSearchPath(juce::String(path)), false, false);
+            for (const auto& bundle :
+                 juce::File(juce::String(path)).findChildFiles(juce::File::findDirectories, false, "*.lv2"))
+                bundleNames.add(bundle.getFileNameWithoutExtension());
+        }
         else
             identifiers.add(juce::String(path));
 
         juce::OwnedArray<juce::PluginDescription> descriptions;
         for (const auto& id : identifiers)
             format->findAllTypesForFile(descriptions, id);
-        if (descriptions.isEmpty())
+        const juce::PluginDescription* chosen = nullptr;
+        for (const auto* d : descriptions)
+            if (chosen == nullptr && (bundleNames.isEmpty() || bundleNames.contains(d->name)))
+                chosen = d;
+        if (chosen == nullptr)
         {
             error = "no plug-in found in " + path;
             return {};
         }
 
         juce::String message;
-        auto instance = formats.createPluginInstance(*descriptions[0], rate, blockSize, message);
+        auto instance = formats.createPluginInstance(*chosen, rate, blockSize, message);
         if (instance == nullptr)
         {
             error = message.toStdString();

@@ -51,9 +51,14 @@ juce::Rectangle<int> KestruneLookAndFeel2013::getTextArea(juce::TextButton& butt
     return {leftIndent, yIndent, w - leftIndent - rightIndent, h - 2 * yIndent};
 }
 
+juce::Font KestruneLookAndFeel2013::getTextFont(const juce::TextButton& button)
+{
+    return juce::Font("Arial", (float)button.getHeight() / 20.0f * 18.0f, juce::Font::bold);
+}
+
 void KestruneLookAndFeel2013::drawButtonText(juce::Graphics& g, juce::TextButton& button, bool, bool)
 {
-    g.setFont(juce::Font("Arial", (float)button.getHeight() / 20.0f * 18.0f, juce::Font::bold));
+    g.setFont(getTextFont(button));
     g.setColour(button
                     .findColour(button.getToggleState() ? juce::TextButton::textColourOnId
                                                         : juce::TextButton::textColourOffId)

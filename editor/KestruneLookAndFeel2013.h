@@ -22,8 +22,9 @@ class KestruneLookAndFeel2013 : public juce::LookAndFeel_V2, private juce::Delet
     void drawRotarySlider(juce::Graphics&, int x, int y, int width, int height, float sliderPosProportional,
                           float rotaryStartAngle, float rotaryEndAngle, juce::Slider&) override;
 
-    // Where drawButtonText fits the text, in the button's pixels.
+    // Where drawButtonText fits the text, in the button's pixels, and the font it draws it in.
     juce::Rectangle<int> getTextArea(juce::TextButton&);
+    static juce::Font getTextFont(const juce::TextButton&);
 
     JUCE_DECLARE_SINGLETON_SINGLETHREADED_MINIMAL(KestruneLookAndFeel2013)
 

@@ -8,15 +8,26 @@
 namespace
 {
 // Process-wide look-and-feels shared by every editor of every instance; they outlive all editors.
-KestruneRoomLookAndFeel2016* lookAndFeel2016() { return KestruneRoomLookAndFeel2016::getInstance(); }
-KestruneLookAndFeel2013* lookAndFeel2013() { return KestruneLookAndFeel2013::getInstance(); }
+KestruneRoomLookAndFeel2016* lookAndFeel2016()
+{
+    return KestruneRoomLookAndFeel2016::getInstance();
+}
+KestruneLookAndFeel2013* lookAndFeel2013()
+{
+    return KestruneLookAndFeel2013::getInstance();
+}
 
 // Real range, interval and skew of each slider; the processor's parameters carry the same ranges.
 struct SliderSetup
 {
     const char* caption; // none for the mix slider, whose caption is the lock button
     double minimum, maximum, interval;
-    enum Skew { none, factor, fromMidPoint } skewKind;
+    enum Skew
+    {
+        none,
+        factor,
+        fromMidPoint
+    } skewKind;
     double skew;
     const char* suffix;
     const char* tooltip;
@@ -26,15 +37,19 @@ constexpr std::array<SliderSetup, KestruneRoomEditor::kNumSliders> kSliderSetups
     {nullptr, 0, 100, 0.1, SliderSetup::none, 0, " % ",
      "MIX: controls the balance of the input signal with the reverb\n"
      "click on the mix label above the slider to lock or unlock the mix level"},
-    {"PREDELAY", 0, 500, 0.1, SliderSetup::factor, 0.3, " ms ", "PREDELAY: sets the amount of delay before reverb"},
-    {"DECAY", 0.1, 100, 0.01, SliderSetup::factor, 0.3, " s ", "DECAY: sets the reverb decay time for mid frequencies"},
+    {"PREDELAY", 0, 500, 0.1, SliderSetup::factor, 0.3, " ms ",
+     "PREDELAY: sets the amount of delay before reverb"},
+    {"DECAY", 0.1, 100, 0.01, SliderSetup::factor, 0.3, " s ",
+     "DECAY: sets the reverb decay time for mid frequencies"},
     {"HIGH CUT", 100, 15000, 10, SliderSetup::none, 0, " Hz ",
      "HIGH CUT: controls the cutoff frequency of a lowpass filter processing the reverb output"},
     {"DEPTH", 0, 100, 0.1, SliderSetup::none, 0, " % ",
      "DEPTH: controls the balance between early and late energy \n"
      "lower DEPTH values result in more early energy, higher values in more late energy"},
-    {"Late Size", 0, 1, 0.01, SliderSetup::none, 0, "", "LATE Size: sets the relative room size of the reverb "},
-    {"Late Cross", 0, 1, 0.01, SliderSetup::none, 0, "", "LATE Cross: controls stereo spread of the late reverb"},
+    {"Late Size", 0, 1, 0.01, SliderSetup::none, 0, "",
+     "LATE Size: sets the relative room size of the reverb "},
+    {"Late Cross", 0, 1, 0.01, SliderSetup::none, 0, "",
+     "LATE Cross: controls stereo spread of the late reverb"},
     {"Mod Rate", 0.05, 5, 0.01, SliderSetup::none, 0, " Hz ",
      "LATE Mod Rate: controls the base rate of the late reverb modulation"},
     {"Mod Depth", 0, 1, 0.01, SliderSetup::none, 0, "",
@@ -62,7 +77,7 @@ constexpr std::array<SliderSetup, KestruneRoomEditor::kNumSliders> kSliderSetups
 }};
 
 constexpr int kFirstKnob = 5;
-constexpr int kLatePage = 5, kLateCount = 8;   // sliders 5..12, captions 4..11
+constexpr int kLatePage = 5, kLateCount = 8;    // sliders 5..12, captions 4..11
 constexpr int kEarlyPage = 13, kEarlyCount = 6; // sliders 13..18, captions 12..17
 constexpr int kTypeIndex = 19;
 
@@ -72,12 +87,16 @@ const char* const kOldSchoolText = "GUI Mode:  Old School";
 const char* const kElectricBlueText = "GUI Mode: Electric Blue";
 
 // Selector id for a normalised type value: entry k (1..12) stands for k / 12.
-int selectorIdFor(float typeValue) { return static_cast<int>(std::floor(typeValue * 12.0f)); }
+int selectorIdFor(float typeValue)
+{
+    return static_cast<int>(std::floor(typeValue * 12.0f));
+}
 } // namespace
 
 juce::String KestruneRoomEditor::sliderTooltip(int k)
 {
-    return juce::isPositiveAndBelow(k, kNumSliders) ? juce::String(kSliderSetups[(size_t)k].tooltip) : juce::String();
+    return juce::isPositiveAndBelow(k, kNumSliders) ? juce::String(kSliderSetups[(size_t)k].tooltip)
+                                                    : juce::String();
 }
 
 juce::String KestruneRoomEditor::mixTooltip(bool locked)
@@ -94,8 +113,9 @@ KestruneRoomEditor::KestruneRoomEditor(KestruneRoom& processor, PresetFolders fo
 
     factoryPresetFolder = folders.factory;
     userPresetFolder = folders.user;
+    // A folder that cannot be made leaves the menu's user section empty.
     if (userPresetFolder != juce::File() && !userPresetFolder.isDirectory())
-        userPresetFolder.createDirectory(); // a folder that cannot be made leaves the menu's user section empty
+        userPresetFolder.createDirectory();
 
     versionText = juce::String("Version ") + KestruneRoom::kVersion + "d ";
 
@@ -140,7 +160,8 @@ juce::Point<int> KestruneRoomEditor::storedSizeWithinLimits() const
 {
     // A host state may carry any size; a window larger or smaller than the corner allows could not
     // be dragged back into range.
-    return {juce::jlimit(kMinWidth, kMaxWidth, kestrune.uiWidth), juce::jlimit(kMinHeight, kMaxHeight, kestrune.uiHeight)};
+    return {juce::jlimit(kMinWidth, kMaxWidth, kestrune.uiWidth),
+            juce::jlimit(kMinHeight, kMaxHeight, kestrune.uiHeight)};
 }
 
 void KestruneRoomEditor::setUpCaptions()
@@ -225,7 +246,8 @@ void KestruneRoomEditor::setUpSliders()
 
 void KestruneRoomEditor::setUpButtons()
 {
-    auto makePageButton = [this](const char* name, const char* text, const char* tooltip) {
+    auto makePageButton = [this](const char* name, const char* text, const char* tooltip)
+    {
         auto button = std::make_unique<juce::TextButton>(name, "");
         addAndMakeVisible(*button);
         button->setButtonText(text);
@@ -296,7 +318,8 @@ void KestruneRoomEditor::setUpButtons()
     mixLockButton->setColour(juce::TextButton::textColourOnId, palette[lockTextOn]);
     mixLockButton->setColour(juce::TextButton::textColourOffId, palette[lockTextOff]);
     mixLockButton->setClickingTogglesState(true);
-    mixLockButton->setTooltip("MIX lock: click to lock and unlock the mix slider \nblue=unlocked, grey=locked");
+    mixLockButton->setTooltip(
+        "MIX lock: click to lock and unlock the mix slider \nblue=unlocked, grey=locked");
     mixLockButton->setWantsKeyboardFocus(false);
     mixLockButton->setToggleState(kestrune.mixLock, juce::dontSendNotification);
 
@@ -314,7 +337,8 @@ void KestruneRoomEditor::setUpButtons()
     GUIColorButton->setToggleState(kestrune.guiScheme != 0, juce::dontSendNotification);
     GUIColorButton->setButtonText(kestrune.guiScheme != 0 ? kOldSchoolText : kElectricBlueText);
 
-    auto makeArrow = [this](juce::Point<float> a, juce::Point<float> b, juce::Point<float> c) {
+    auto makeArrow = [this](juce::Point<float> a, juce::Point<float> b, juce::Point<float> c)
+    {
         const auto colour = palette[arrowColour];
         auto arrow = std::make_unique<juce::ShapeButton>("maximize", colour, colour, colour);
         juce::Path shape;
@@ -422,7 +446,8 @@ void KestruneRoomEditor::stepPreset(int direction)
     else
         currentPresetIndex = old < n - 1 ? old + 1 : 0;
 
-    const auto file = juce::isPositiveAndBelow(currentPresetIndex, n) ? presetFiles[currentPresetIndex] : juce::File();
+    const auto file =
+        juce::isPositiveAndBelow(currentPresetIndex, n) ? presetFiles[currentPresetIndex] : juce::File();
     kestrune.loadPresetFile(file);
     presetsSelect->setButtonText(kestrune.getPresetName());
     presetsSelect->repaint();
@@ -463,8 +488,8 @@ void KestruneRoomEditor::resized()
     {
         // A size outside the corner's limits (a host's own resize) is laid out but not stored, so
         // that a restored session opens at a size the corner can reach.
-        const bool withinLimits = getWidth() >= kMinWidth && getWidth() <= kMaxWidth
-                                  && getHeight() >= kMinHeight && getHeight() <= kMaxHeight;
+        const bool withinLimits = getWidth() >= kMinWidth && getWidth() <= kMaxWidth &&
+                                  getHeight() >= kMinHeight && getHeight() <= kMaxHeight;
         if (withinLimits)
         {
             kestrune.uiWidth = getWidth();
@@ -476,6 +501,11 @@ void KestruneRoomEditor::resized()
 }
 
 //==============================================================================================
+const std::array<KestruneRoomEditor::TitlePiece, 3> KestruneRoomEditor::kTitle{
+    {{"K", {21, 5, 30, 60}}, {"estrune", {42, 5, 115, 60}}, {"Room", {155, 5, 142, 60}}}};
+const juce::Rectangle<int> KestruneRoomEditor::kInfoArea{20, 360, 700, 80};
+const juce::Rectangle<int> KestruneRoomEditor::kVersionArea{510, 5, 200, 40};
+
 int KestruneRoomEditor::describedModeFor(float typeValue)
 {
     const float f = std::floor(typeValue * 12.0f);
@@ -514,7 +544,8 @@ void KestruneRoomEditor::updateModeDescription()
     }
 }
 
-KestruneRoomEditor::HoverChoice KestruneRoomEditor::chooseHoverHelp(const HoverInput& input, int previousHoverIndex)
+KestruneRoomEditor::HoverChoice KestruneRoomEditor::chooseHoverHelp(const HoverInput& input,
+                                                                    int previousHoverIndex)
 {
     HoverChoice choice{previousHoverIndex, input.modeDescription};
     // Every slider is tested; with overlapping bounds the last one under the mouse wins.
@@ -536,21 +567,16 @@ void KestruneRoomEditor::updateHoverHelp()
         input.overSlider[(size_t)k] = sliders[(size_t)k]->isMouseOver(false);
         input.sliderHelp[(size_t)k] = sliders[(size_t)k]->getTooltip();
     }
-    const std::array<juce::Component*, 10> controls{modeComboBox.get(),   modeLabel.get(),          earlyEditorSelect.get(),
-                                                    lateEditorSelect.get(), mixLockButton.get(),      presetLabel.get(),
-                                                    presetsSelect.get(),   previousPresetButton.get(), nextPresetButton.get(),
-                                                    GUIColorButton.get()};
+    const std::array<juce::Component*, 10> controls{
+        modeComboBox.get(),     modeLabel.get(),     earlyEditorSelect.get(), lateEditorSelect.get(),
+        mixLockButton.get(),    presetLabel.get(),   presetsSelect.get(),     previousPresetButton.get(),
+        nextPresetButton.get(), GUIColorButton.get()};
     const auto selectorHelp = modeComboBox->getTooltip();
-    input.controlHelp = {selectorHelp + "\n" + modeDescription,
-                         selectorHelp,
-                         earlyEditorSelect->getTooltip(),
-                         lateEditorSelect->getTooltip(),
-                         mixLockButton->getTooltip(),
-                         presetsSelect->getTooltip(),
-                         presetsSelect->getTooltip(),
-                         previousPresetButton->getTooltip(),
-                         nextPresetButton->getTooltip(),
-                         GUIColorButton->getTooltip()};
+    input.controlHelp = {selectorHelp + "\n" + modeDescription, selectorHelp,
+                         earlyEditorSelect->getTooltip(),       lateEditorSelect->getTooltip(),
+                         mixLockButton->getTooltip(),           presetsSelect->getTooltip(),
+                         presetsSelect->getTooltip(),           previousPresetButton->getTooltip(),
+                         nextPresetButton->getTooltip(),        GUIColorButton->getTooltip()};
     for (size_t c = 0; c < controls.size(); ++c)
         input.overControl[c] = controls[c]->isMouseOver(true);
 
@@ -584,38 +610,48 @@ void KestruneRoomEditor::paint(juce::Graphics& g)
 
     auto font = [](float height) { return KestruneRoomLookAndFeel2016::font(height); };
 
-    // The title in three pieces on a canvas scaled by 1.25. A piece wider than its box in the embedded
-    // face widens the box and pushes the rest along, so the name is never cut to an ellipsis.
-    const float t = uiScale * 1.25f;
-    const std::array<std::pair<const char*, juce::Rectangle<int>>, 3> title{
-        {{"K", {21, 5, 30, 60}}, {"estrune", {42, 5, 115, 60}}, {"Room", {155, 5, 142, 60}}}};
-    int shift = 0;
-    for (const auto& [text, design] : title)
+    const float t = uiScale * kTitleScale;
+    for (const auto& piece : kTitle)
     {
         g.setColour(juce::Colours::white);
-        g.setFont(font(44.0f * t));
-        auto area = scaled(design, t).translated(shift, 0);
-        const int needed = (int)std::ceil(g.getCurrentFont().getStringWidthFloat(text)) + 1;
-        if (needed > area.getWidth())
-        {
-            shift += needed - area.getWidth();
-            area.setWidth(needed);
-        }
-        g.drawText(text, area, juce::Justification::left, true);
+        g.setFont(font(kTitleFontHeight * t));
+        g.drawText(piece.text, scaled(piece.design, t), juce::Justification::left, true);
     }
 
     g.setColour(juce::Colour(0xFF343434u));
-    g.fillRoundedRectangle(380.0f * uiScale, 110.0f * uiScale, 330.0f * uiScale, 245.0f * uiScale, 20.5f * uiScale);
+    g.fillRoundedRectangle(380.0f * uiScale, 110.0f * uiScale, 330.0f * uiScale, 245.0f * uiScale,
+                           20.5f * uiScale);
 
-    const auto infoArea = scaled({20, 360, 700, 80}, uiScale);
+    const auto infoArea = scaled(kInfoArea, uiScale);
     g.setColour(juce::Colours::white);
-    g.setFont(font(20.0f * uiScale));
     updateHoverHelp();
-    g.drawFittedText(infoText, infoArea, juce::Justification::bottomLeft, 2, 1.0f);
+    arrangeInfoText(infoText, font(kInfoFontHeight * uiScale), infoArea).draw(g);
     if (infoNeedsRepaint)
         repaint(infoArea); // a text chosen during a partial paint is drawn whole next time
 
     g.setColour(juce::Colours::white);
-    g.setFont(font(18.0f * uiScale));
-    g.drawFittedText(versionText, scaled({510, 5, 200, 40}, uiScale), juce::Justification::bottomRight, 2, 1.0f);
+    g.setFont(font(kVersionFontHeight * uiScale));
+    g.drawFittedText(versionText, scaled(kVersionArea, uiScale), juce::Justification::bottomRight, 2, 1.0f);
+}
+
+juce::GlyphArrangement KestruneRoomEditor::arrangeInfoText(const juce::String& text, const juce::Font& font,
+                                                           juce::Rectangle<int> area)
+{
+    // JUCE wraps a text that holds a line break at the area's width and then ignores the line limit,
+    // so a long last line would climb over the mode and preset row. Such a text keeps its breaks only
+    // while its lines fit one each; otherwise it flows as one paragraph over the lines there are.
+    auto lines = juce::StringArray::fromLines(text);
+    bool keepBreaks = lines.size() <= kInfoLines;
+    for (auto& line : lines)
+    {
+        line = line.trim();
+        keepBreaks = keepBreaks && font.getStringWidthFloat(line) < (float)area.getWidth();
+    }
+    lines.removeEmptyStrings();
+
+    juce::GlyphArrangement arrangement;
+    arrangement.addFittedText(font, keepBreaks ? text : lines.joinIntoString(" "), (float)area.getX(),
+                              (float)area.getY(), (float)area.getWidth(), (float)area.getHeight(),
+                              juce::Justification::bottomLeft, kInfoLines, 1.0f);
+    return arrangement;
 }

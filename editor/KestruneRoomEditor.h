@@ -32,7 +32,7 @@ class KestruneRoomEditor : public juce::AudioProcessorEditor,
                            public juce::Slider::Listener,
                            public juce::ComboBox::Listener
 {
-public:
+  public:
     static constexpr int kNumSliders = 19;
     static constexpr int kNumCaptions = 18;
     static constexpr int kDesignWidth = 735;
@@ -77,8 +77,8 @@ public:
     // Input of the hover-help choice, gathered from the components under the mouse.
     struct HoverInput
     {
-        std::array<bool, kNumSliders> overSlider{};  // the slider itself, not its text box
-        std::array<bool, 10> overControl{};          // in kHoverControlIndex order, children counting
+        std::array<bool, kNumSliders> overSlider{}; // the slider itself, not its text box
+        std::array<bool, 10> overControl{};         // in kHoverControlIndex order, children counting
         std::array<juce::String, kNumSliders> sliderHelp;
         std::array<juce::String, 10> controlHelp;
         juce::String modeDescription;
@@ -126,6 +126,23 @@ public:
 
     // A design-canvas rectangle at a scale, each bound truncated toward zero.
     static juce::Rectangle<int> scaled(juce::Rectangle<int> design, float scale);
+
+    // What paint draws, on the design canvas. The title's pieces lie on the canvas scaled by a
+    // further kTitleScale; font heights are scaled like the canvas, without truncation.
+    struct TitlePiece
+    {
+        const char* text;
+        juce::Rectangle<int> design;
+    };
+    static const std::array<TitlePiece, 3> kTitle;
+    static constexpr float kTitleScale = 1.25f, kTitleFontHeight = 44.0f;
+    static const juce::Rectangle<int> kInfoArea, kVersionArea;
+    static constexpr float kInfoFontHeight = 20.0f, kVersionFontHeight = 18.0f;
+    static constexpr int kInfoLines = 2;
+    // The info text laid out in its area: bottom-left, at most kInfoLines lines, never squeezed.
+    static juce::GlyphArrangement arrangeInfoText(const juce::String& text, const juce::Font& font,
+                                                  juce::Rectangle<int> area);
+
     // Slider k's tooltip; slider 0 has a plain, a locked and an unlocked text.
     static juce::String sliderTooltip(int k);
     static juce::String mixTooltip(bool locked);
@@ -159,7 +176,7 @@ public:
     float uiScale = 1.0f;
     SaveDialogs saveDialogs;
 
-private:
+  private:
     KestruneRoom& kestrune;
     std::unique_ptr<juce::FileChooser> fileChooser; // kept alive while the asynchronous chooser is open
 

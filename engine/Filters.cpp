@@ -21,6 +21,15 @@ void designFirstOrderShelf(float out[3], float frequencyHz, float gainDC, float 
     out[2] = (1.0f - K) / (1.0f + K);
 }
 
+void ShelfFilter::setDesign(float frequencyHz, float dcGain, float hfGain, float sampleRate)
+{
+    // The bilinear one-pole of the shelf's pole, 1 / (1 + s/w) with s = K (1 - z^-1) / (1 + z^-1).
+    const float K = bilinearK(frequencyHz, sampleRate);
+    gain = 1.0f / (1.0f + K);
+    gainDC = dcGain;
+    gainHF = hfGain;
+}
+
 void designFirstOrderTone(float out[3], float frequencyHz, float sampleRate)
 {
     const float K = bilinearK(frequencyHz, sampleRate);

@@ -102,26 +102,41 @@ void designFirstOrderTone(float out[3], float frequencyHz, float sampleRate);
 // Second-order low-pass, out = (a1, a2, b0, b1, b2).
 void designBiquadLowpass(float out[5], float frequencyHz, float q, float sampleRate);
 
-// The HighCut low-pass, run either on its targets or on coefficients smoothed per block. Direct form I:
-// its state holds past inputs and outputs at signal level, so a sudden coefficient change (an automated
-// jump from 100 Hz to 15 kHz) gives no transient; direct form II's state can sit thousands of times above
-// the signal at low cut-offs and would click. For fixed coefficients both forms compute the same filter.
+// The HighCut low-pass: the cookbook second-order low-pass (its response for fixed settings) built as a
+// trapezoidal state-variable filter. Its two states are integrator outputs at signal level whatever the
+// cut-off, so the cut-off can jump in either direction without a transient; a direct-form biquad's
+// states are past inputs and outputs that only suit the coefficients that made them, and a host's
+// automated jump rang it up to +70 dB. Run direct (on its target) or smoothed (the target approached
+// once per block, from 0 at construction: silence that fades into the designed filter).
 struct SmoothedBiquad
 {
-    float target[5] = {0.0f, 0.0f, 1.0f, 0.0f, 0.0f}; // a1, a2, b0, b1, b2
-    float x1 = 0.0f, x2 = 0.0f, y1 = 0.0f, y2 = 0.0f;
-    OnePole smoothed[5]; // state = the smoothed coefficient, 0 until the first smoothed block
+    // The recursion for one integrator gain g = tan(w/2) and damping k = 1/q, written out as the two
+    // states' new values and the output in terms of the old ones and the input:
+    // y = c1 s1 + c2 s2 + d x, s1' = m11 s1 + m12 s2 + n1 x, s2' = m21 s1 + m22 s2 + n2 x. The same states
+    // as the usual form (v3 = x - s2, v1 = a1 s1 + a2 v3, v2 = s2 + a2 s1 + a3 v3, s' = 2 v - s), but
+    // each sample waits for one product and two sums instead of five steps in a row.
+    struct Coefficients
+    {
+        float m11 = 1.0f, m12 = 0.0f, n1 = 0.0f, m21 = 0.0f, m22 = 1.0f, n2 = 0.0f, c1 = 0.0f, c2 = 0.0f, d = 1.0f;
+        bool pass = true; // a constructed filter passes the signal unchanged
+    };
+
+    float targetGain = 0.0f; // g of the last design
+    float damping = 1.0f;    // k = 1/q
+    bool designed = false;
+    float ic1 = 0.0f, ic2 = 0.0f; // band-pass and low-pass integrator states
+    OnePole smoothedGain;         // state = the smoothed g, 0 until the first smoothed block
     float smoothingCoefficient = 0.0f;
 
-    void reset()
-    {
-        x1 = x2 = y1 = y2 = 0.0f;
-    }
+    void reset() { ic1 = ic2 = 0.0f; }
 
-    void setCoefficients(const float c[5])
+    // The cookbook design's prototype and warping: w = frequency x 6.28318 / sampleRate in single precision.
+    void setDesign(float frequencyHz, float q, float sampleRate)
     {
-        for (int i = 0; i < 5; ++i)
-            target[i] = c[i];
+        const float omega = frequencyHz * 6.28318f / sampleRate;
+        targetGain = static_cast<float>(std::tan(0.5 * static_cast<double>(omega)));
+        damping = 1.0f / q;
+        designed = true;
     }
 
     void setSmoothing(int blockLength, float timeMs, float sampleRate)
@@ -129,41 +144,89 @@ struct SmoothedBiquad
         smoothingCoefficient = OnePole::coefficientFromTime(timeMs, sampleRate / static_cast<float>(blockLength));
     }
 
-    void processDirect(float* x, int n) { run(x, n, target); }
-
-    void processSmoothed(float* x, int n)
+    static Coefficients coefficientsFor(float g, float k)
     {
-        float c[5];
-        nextSmoothedCoefficients(c);
-        run(x, n, c);
+        const float a1 = 1.0f / (1.0f + g * (g + k));
+        const float a2 = g * a1;
+        const float a3 = g * a2;
+        Coefficients c;
+        c.m11 = 2.0f * a1 - 1.0f;
+        c.m12 = -2.0f * a2;
+        c.n1 = 2.0f * a2;
+        c.m21 = 2.0f * a2;
+        c.m22 = 1.0f - 2.0f * a3;
+        c.n2 = 2.0f * a3;
+        c.c1 = a2;
+        c.c2 = 1.0f - a3;
+        c.d = a3;
+        c.pass = false;
+        return c;
     }
 
-    // The coefficients processSmoothed uses for its block (the smoothers take their step).
-    void nextSmoothedCoefficients(float c[5])
+    Coefficients direct() const { return designed ? coefficientsFor(targetGain, damping) : Coefficients{}; }
+
+    // The coefficients a smoothed block uses (the smoother takes its step).
+    Coefficients nextSmoothed() { return coefficientsFor(smoothedGain.smooth(targetGain, smoothingCoefficient), damping); }
+
+    void processDirect(float* x, int n) { run(x, n, direct()); }
+    void processSmoothed(float* x, int n) { run(x, n, nextSmoothed()); }
+
+    // One sample of the recursion; s1, s2 are the states.
+    static float step(float x, const Coefficients& c, float& s1, float& s2)
     {
-        for (int i = 0; i < 5; ++i)
-            c[i] = smoothed[i].smooth(target[i], smoothingCoefficient);
+        const float y = (c.c1 * s1 + c.c2 * s2) + c.d * x;
+        const float t1 = (c.m11 * s1 + c.m12 * s2) + c.n1 * x;
+        s2 = (c.m21 * s1 + c.m22 * s2) + c.n2 * x;
+        s1 = t1;
+        return y;
     }
 
-    // One block on the given coefficients (a1, a2, b0, b1, b2).
-    void run(float* x, int n, const float* c)
+    void run(float* x, int n, const Coefficients& c)
     {
-        const float a1 = c[0], a2 = c[1], b0 = c[2], b1 = c[3], b2 = c[4];
-        float px1 = x1, px2 = x2, py1 = y1, py2 = y2; // registers, not members that x might alias
+        if (c.pass)
+            return;
+        float s1 = ic1, s2 = ic2; // registers, not members that x might alias
+        for (int j = 0; j < n; ++j)
+            x[j] = step(x[j], c, s1, s2);
+        ic1 = s1;
+        ic2 = s2;
+    }
+};
+
+// The "Dense Room" high cut: the first-order shelf of designFirstOrderShelf (gainDC at 0 Hz, gainHF at
+// half the sample rate, the same warping) built as gainHF x + (gainDC - gainHF) x a trapezoidal one-pole
+// low-pass, whose state stays at signal level when the cut-off jumps. Constructed, it passes the signal.
+struct ShelfFilter
+{
+    float gain = 0.0f;   // G = g / (1 + g) of the one-pole, g = 1 / K
+    float gainDC = 1.0f;
+    float gainHF = 1.0f;
+    float state = 0.0f;
+
+    void reset() { state = 0.0f; }
+
+    void setDesign(float frequencyHz, float dcGain, float hfGain, float sampleRate);
+
+    float processSample(float x)
+    {
+        const float v = (x - state) * gain;
+        const float lp = v + state;
+        state = lp + v;
+        return gainHF * x + (gainDC - gainHF) * lp;
+    }
+
+    void process(float* x, int n)
+    {
+        const ShelfFilter c = *this; // coefficients in registers: x could alias the members
+        float s = state;
         for (int j = 0; j < n; ++j)
         {
-            const float in = x[j];
-            const float out = b0 * in + b1 * px1 + b2 * px2 - a1 * py1 - a2 * py2;
-            px2 = px1;
-            px1 = in;
-            py2 = py1;
-            py1 = out;
-            x[j] = out;
+            const float v = (x[j] - s) * c.gain;
+            const float lp = v + s;
+            s = lp + v;
+            x[j] = c.gainHF * x[j] + (c.gainDC - c.gainHF) * lp;
         }
-        x1 = px1;
-        x2 = px2;
-        y1 = py1;
-        y2 = py2;
+        state = s;
     }
 };
 

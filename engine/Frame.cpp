@@ -61,6 +61,18 @@ void ReverbEngine::setEarlySizeShared()
     }
 }
 
+void ReverbEngine::designToneSections()
+{
+    float tone[3];
+    designFirstOrderTone(tone, belowNyquist(toneCutoff, internalRate), internalRate);
+    for (int ch = 0; ch < 2; ++ch)
+    {
+        // The allpass (a + z^-1) / (1 + a z^-1), split around the network.
+        toneIn[ch].setCoefficients(0.0f, tone[0], 1.0f);
+        toneOut[ch].setCoefficients(tone[0], 1.0f, 0.0f);
+    }
+}
+
 void ReverbEngine::runSetUp(const ModeSetUp& setUp)
 {
     sizeConstant = setUp.sizeConstant;
@@ -72,14 +84,7 @@ void ReverbEngine::runSetUp(const ModeSetUp& setUp)
     blockLength = halfRate ? 32.0f : 64.0f;
 
     toneCutoff = setUp.toneCutoff;
-    float tone[3];
-    designFirstOrderTone(tone, toneCutoff, internalRate);
-    for (int ch = 0; ch < 2; ++ch)
-    {
-        // The allpass (a + z^-1) / (1 + a z^-1), split around the network.
-        toneIn[ch].setCoefficients(0.0f, tone[0], 1.0f);
-        toneOut[ch].setCoefficients(tone[0], 1.0f, 0.0f);
-    }
+    designToneSections();
 
     const ModeRoutines& mode = routines();
     (this->*mode.setLateSize)(lateSize);
@@ -92,6 +97,7 @@ void ReverbEngine::runSetUp(const ModeSetUp& setUp)
                   kHighCut, kPredelay, kLateCross})
         applyParameter(k);
 
+    snapCrossovers();
     if (setUp.signTable != nullptr)
         for (int i = 0; i < 16; ++i)
         {
@@ -361,25 +367,28 @@ KESTRUNE_DISPATCH void ReverbEngine::processFrame(const float* const* in, float*
         for (; k + 4 <= count; k += 4)
         {
             // Both inputs are read before the outputs are written: in and out may be the same arrays.
-            const __m128 l = _mm_loadu_ps(inL + i + k), r = _mm_loadu_ps(inR + i + k);
+            // x - x is 0 exactly for finite x and NaN for infinities and NaN: those become silence.
+            const __m128 zero = _mm_setzero_ps();
+            __m128 l = _mm_loadu_ps(inL + i + k), r = _mm_loadu_ps(inR + i + k);
+            l = _mm_and_ps(_mm_cmpeq_ps(_mm_sub_ps(l, l), zero), l);
+            r = _mm_and_ps(_mm_cmpeq_ps(_mm_sub_ps(r, r), zero), r);
             const __m128 w = _mm_loadu_ps(wet + k), d = _mm_loadu_ps(dry + k);
             _mm_storeu_ps(outL + i + k, _mm_add_ps(_mm_mul_ps(l, d), _mm_mul_ps(_mm_loadu_ps(frameL + k), w)));
             _mm_storeu_ps(outR + i + k, _mm_add_ps(_mm_mul_ps(r, d), _mm_mul_ps(_mm_loadu_ps(frameR + k), w)));
-            // x - x is 0 exactly for finite x and NaN for infinities and NaN.
-            const __m128 zero = _mm_setzero_ps();
-            _mm_storeu_ps(frameL + k, _mm_and_ps(_mm_cmpeq_ps(_mm_sub_ps(l, l), zero), l));
-            _mm_storeu_ps(frameR + k, _mm_and_ps(_mm_cmpeq_ps(_mm_sub_ps(r, r), zero), r));
+            _mm_storeu_ps(frameL + k, l);
+            _mm_storeu_ps(frameR + k, r);
         }
 #endif
         for (; k < count; ++k)
         {
-            const float l = inL[i + k];
-            const float r = inR[i + k];
+            // A NaN or infinity from the host is silence on both paths: in the network it would stay
+            // for good, and even at mix 100 the dry gain is not 0 (cos(pi/2) in single precision).
+            const float l = std::isfinite(inL[i + k]) ? inL[i + k] : 0.0f;
+            const float r = std::isfinite(inR[i + k]) ? inR[i + k] : 0.0f;
             outL[i + k] = l * dry[k] + frameL[k] * wet[k];
             outR[i + k] = r * dry[k] + frameR[k] * wet[k];
-            // A NaN or infinity would stay in the feedback network for good: the wet path hears silence.
-            frameL[k] = std::isfinite(l) ? l : 0.0f;
-            frameR[k] = std::isfinite(r) ? r : 0.0f;
+            frameL[k] = l;
+            frameR[k] = r;
         }
         i += count;
         p += count;
@@ -398,6 +407,8 @@ KESTRUNE_DISPATCH void ReverbEngine::runFrame(const FrameConfig& config)
     const int B = static_cast<int>(blockLength);
     const bool halfRate = B != kFrame;
     const float rampFactor = 1.0f / blockLength;
+
+    glideCrossovers();
 
     // 1. Early modulators: folded triangle, own generator.
     const float De = config.earlyDepthFactor * earlyModDepth;
@@ -508,36 +519,51 @@ KESTRUNE_DISPATCH void ReverbEngine::runFrame(const FrameConfig& config)
     }
 
     // 16. Output filters; the half-rate modes return to the host rate first.
+    stereo::firstOrder(toneOut[0], toneOut[1], frame[0], frame[1], B);
     if (halfRate)
-    {
-        stereo::firstOrder(toneOut[0], toneOut[1], frame[0], frame[1], B);
         upsampleStereo(interpolators[0], interpolators[1], frame[0], frame[1], B);
-    }
     switch (config.highCut)
     {
     case FrameConfig::HighCut::Direct:
-        stereo::biquad(highCut[0], highCut[1], frame[0], frame[1], kFrame, highCut[0].target, highCut[1].target);
+        stereo::stateVariable(highCut[0], highCut[1], frame[0], frame[1], kFrame, highCut[0].direct(),
+                              highCut[1].direct());
         break;
     case FrameConfig::HighCut::Smoothed:
     {
-        float c[2][5];
-        highCut[0].nextSmoothedCoefficients(c[0]);
-        highCut[1].nextSmoothedCoefficients(c[1]);
-        stereo::biquad(highCut[0], highCut[1], frame[0], frame[1], kFrame, c[0], c[1]);
+        const SmoothedBiquad::Coefficients left = highCut[0].nextSmoothed(), right = highCut[1].nextSmoothed();
+        stereo::stateVariable(highCut[0], highCut[1], frame[0], frame[1], kFrame, left, right);
         break;
     }
     case FrameConfig::HighCut::Shelf:
-        stereo::firstOrder(highCutShelf[0], highCutShelf[1], frame[0], frame[1], kFrame);
+        stereo::shelf(highCutShelf[0], highCutShelf[1], frame[0], frame[1], kFrame);
         break;
     }
-    if (!halfRate)
-        stereo::firstOrder(toneOut[0], toneOut[1], frame[0], frame[1], kFrame);
 
     // 17. Ring advance of every line the frame and the network wrote.
     for (int i = 0; i < 2 + 16; ++i)
         lines[i].advance(B);
     for (int n = 0; n < config.lateLineCount; ++n)
         lines[kFirstLateLine + n].advance(B);
+
+    // Nothing in the network makes a NaN or an infinity, but should one ever get in it would stay and
+    // silence the session until the host resets: as soon as it shows in the wet frame, start from
+    // silence instead, this frame included.
+    if (!frameIsFinite())
+        reset();
+}
+
+bool ReverbEngine::frameIsFinite() const
+{
+    // The wet frame: every part of the network reaches it within a frame or two. x * 0 is 0 for finite
+    // x and NaN otherwise; eight partial sums, which the compiler keeps in one vector.
+    float probe[8] = {};
+    for (int j = 0; j < kFrame; j += 8)
+        for (int i = 0; i < 8; ++i)
+            probe[i] += (frame[0][j + i] + frame[1][j + i]) * 0.0f;
+    float sum = 0.0f;
+    for (float p : probe)
+        sum += p;
+    return sum == 0.0f;
 }
 
 } // namespace kestrune

@@ -86,8 +86,7 @@ void ModulatedDelayLine::setMaxDelay(int64_t requestedLength)
     size_ = newSize;
     mask_ = newSize - 1;
     writeIndex_ = 0;
-    for (auto& s : slots_)
-        s.state = 0.0f;
+    clearSlotStates();
 }
 
 void ModulatedDelayLine::reserve(int64_t samples)
@@ -99,15 +98,23 @@ void ModulatedDelayLine::reserve(int64_t samples)
         return;
     allocate(wanted);
     writeIndex_ = 0;
+    clearSlotStates();
+}
+
+void ModulatedDelayLine::clearSlotStates()
+{
     for (auto& s : slots_)
+    {
         s.state = 0.0f;
+        s.lastCoefficient = 0.0f;
+        s.lastInteger = -1;
+    }
 }
 
 void ModulatedDelayLine::clear()
 {
     std::memset(ring_, 0, static_cast<size_t>(size_) * sizeof(float));
-    for (auto& s : slots_)
-        s.state = 0.0f;
+    clearSlotStates();
     vec::clear(output_, kMaxBlock);
 }
 
@@ -218,6 +225,127 @@ KESTRUNE_INLINE void ramp(float start, float inc, int n, int32_t* integer, float
         rampSample<I>(rampDelay(start, inc, j), j, integer, fraction);
 }
 
+// The first-order allpass interpolation, (c + z^-1) / (1 + c z^-1) on the taps a, runs in lattice form:
+// y = c a + k s, then s = k a - c s takes a in, with k = sqrt(1 - c^2). For a steady delay that is the
+// same filter as the direct form y = c (a - y') + b, but a rotation keeps its state's energy while c
+// moves, where the direct form pumps energy in (a modulated line in a loop with a long decay grew
+// without bound). Where the integer delay steps, each sample of the ring still goes in once: a step
+// back in time (the same sample again) rescales the state to the new coefficient as a steady
+// low-frequency signal would have it, by sqrt((1 - c) / (1 + c)) and only ever down, and takes nothing
+// in after it; a step forward takes the skipped sample b in first. So the read stays continuous and
+// never adds energy.
+//
+// At a step j the state becomes s = alpha[j] + beta[j] s, and consume[j] (1 or 0) says whether the
+// sample is taken in after it; everywhere else alpha 0, beta 1, consume 1. Fills those three only where
+// the block has steps, and returns a bit per step (bit j for sample j), 0 for none.
+KESTRUNE_INLINE float latticeGain(float c)
+{
+    return std::sqrt(1.0f - c * c);
+}
+
+KESTRUNE_INLINE uint64_t allpassSteps(const float* c, const float* b, const int32_t* integer, int n,
+                                      const ModulatedDelayLine::TapSlot& slot, float* alpha, float* beta,
+                                      float* consume)
+{
+    // The state scale of a steady low-frequency signal, (1 - c) / k.
+    auto scale = [](float coefficient) { return (1.0f - coefficient) / latticeGain(coefficient); };
+    uint64_t steps = 0;
+    auto mark = [&](int j, int32_t before, float coefficientBefore) {
+        if (steps == 0)
+            for (int i = 0; i < n; ++i)
+            {
+                alpha[i] = 0.0f;
+                beta[i] = 1.0f;
+                consume[i] = 1.0f;
+            }
+        steps |= uint64_t{1} << j;
+        if (integer[j] > before)
+        {
+            beta[j] = std::min(1.0f, scale(c[j]) / scale(coefficientBefore));
+            consume[j] = 0.0f;
+        }
+        else
+        {
+            alpha[j] = latticeGain(c[j]) * b[j];
+            beta[j] = -c[j];
+        }
+    };
+    if (integer[0] != slot.lastInteger)
+        mark(0, slot.lastInteger, slot.lastCoefficient);
+    // The integer parts are monotonic, so each run of equal ones ends where a binary search finds it;
+    // a block has a step or two at ordinary modulation, usually none.
+    for (int j = 0; integer[n - 1] != integer[j];)
+    {
+        int step = j + 1, high = n - 1;
+        while (step < high)
+        {
+            const int mid = (step + high) / 2;
+            if (integer[mid] == integer[j])
+                step = mid + 1;
+            else
+                high = mid;
+        }
+        mark(step, integer[step - 1], c[step - 1]);
+        j = step;
+    }
+    return steps;
+}
+
+// k = sqrt(1 - c^2) for every coefficient.
+KESTRUNE_INLINE void latticeGains(const float* c, float* k, int n)
+{
+    int j = 0;
+#ifdef KESTRUNE_SSE
+    const __m128 one = _mm_set1_ps(1.0f);
+    for (; j + 4 <= n; j += 4)
+    {
+        const __m128 v = _mm_loadu_ps(c + j);
+        _mm_storeu_ps(k + j, _mm_sqrt_ps(_mm_sub_ps(one, _mm_mul_ps(v, v))));
+    }
+#endif
+    for (; j < n; ++j)
+        k[j] = latticeGain(c[j]);
+}
+
+// latticeGain in every lane of a vector of four or eight coefficients.
+template <typename V>
+KESTRUNE_INLINE V latticeGains(V c)
+{
+#ifdef KESTRUNE_SSE
+    const V square = 1.0f - c * c;
+    if constexpr (sizeof(V) == 16)
+        return reinterpret_cast<V>(_mm_sqrt_ps(reinterpret_cast<__m128>(square)));
+    else
+    {
+        const wide::Lines4 low = __builtin_shufflevector(square, square, 0, 1, 2, 3);
+        const wide::Lines4 high = __builtin_shufflevector(square, square, 4, 5, 6, 7);
+        const auto a = reinterpret_cast<wide::Lines4>(_mm_sqrt_ps(reinterpret_cast<__m128>(low)));
+        const auto b = reinterpret_cast<wide::Lines4>(_mm_sqrt_ps(reinterpret_cast<__m128>(high)));
+        return __builtin_shufflevector(a, b, 0, 1, 2, 3, 4, 5, 6, 7);
+    }
+#else
+    V k;
+    for (int i = 0; i < static_cast<int>(sizeof(V) / sizeof(float)); ++i)
+        k[i] = latticeGain(c[i]);
+    return k;
+#endif
+}
+
+// One sample of the read. s holds the state the sample starts from and leaves the next one's.
+KESTRUNE_INLINE float allpassSample(float c, float k, float a, float& s)
+{
+    const float y = c * a + k * s;
+    s = k * a - c * s;
+    return y;
+}
+KESTRUNE_INLINE float allpassStep(float c, float k, float a, float alpha, float beta, float consume, float& s)
+{
+    const float state = alpha + beta * s;
+    const float y = c * a + k * state;
+    s = consume * (k * a - c * state) + (1.0f - consume) * state;
+    return y;
+}
+
 // The two taps of every ramp sample: first[j] at the integer delay, second[j] one sample further back.
 KESTRUNE_INLINE void gather(const float* __restrict ring, int64_t w, int64_t mask, const int32_t* integer,
                             int n, float* __restrict first, float* __restrict second)
@@ -265,7 +393,7 @@ KESTRUNE_INLINE void gather(const float* __restrict ring, int64_t w, int64_t mas
 // N is the block length when it is a compile-time constant (64 or 32), 0 for any other n.
 template <int N, Interpolation I>
 KESTRUNE_INLINE void rampedRead(const float* __restrict ring, int64_t w, int64_t mask, float start, float inc,
-                                float* __restrict y, int n, float& state)
+                                float* __restrict y, int n, ModulatedDelayLine::TapSlot& slot)
 {
     constexpr int kMax = ModulatedDelayLine::kMaxBlock;
     if constexpr (N != 0)
@@ -332,13 +460,16 @@ KESTRUNE_INLINE void rampedRead(const float* __restrict ring, int64_t w, int64_t
     gather(ring, w, mask, integer, n, first, second);
     if constexpr (I == Interpolation::FirstOrderAllpass)
     {
-        float s = state;
+        alignas(16) float k[kMax], alpha[kMax], beta[kMax], consume[kMax];
+        latticeGains(fraction, k, n);
+        const uint64_t steps = allpassSteps(fraction, second, integer, n, slot, alpha, beta, consume);
+        float s = slot.state;
         for (int j = 0; j < n; ++j)
-        {
-            s = fraction[j] * (first[j] - s) + second[j];
-            y[j] = s;
-        }
-        state = s;
+            y[j] = (steps >> j) & 1 ? allpassStep(fraction[j], k[j], first[j], alpha[j], beta[j], consume[j], s)
+                                   : allpassSample(fraction[j], k[j], first[j], s);
+        slot.state = s;
+        slot.lastCoefficient = fraction[n - 1];
+        slot.lastInteger = integer[n - 1];
     }
     else
         for (int j = 0; j < n; ++j)
@@ -347,14 +478,14 @@ KESTRUNE_INLINE void rampedRead(const float* __restrict ring, int64_t w, int64_t
 
 template <ModulatedDelayLine::Interpolation I>
 KESTRUNE_INLINE void rampedReadAnyLength(const float* ring, int64_t w, int64_t mask, float start, float inc,
-                                         float* y, int n, float& state)
+                                         float* y, int n, ModulatedDelayLine::TapSlot& slot)
 {
     if (n == 64)
-        rampedRead<64, I>(ring, w, mask, start, inc, y, n, state);
+        rampedRead<64, I>(ring, w, mask, start, inc, y, n, slot);
     else if (n == 32)
-        rampedRead<32, I>(ring, w, mask, start, inc, y, n, state);
+        rampedRead<32, I>(ring, w, mask, start, inc, y, n, slot);
     else
-        rampedRead<0, I>(ring, w, mask, start, inc, y, n, state);
+        rampedRead<0, I>(ring, w, mask, start, inc, y, n, slot);
 }
 } // namespace
 
@@ -367,14 +498,13 @@ KESTRUNE_DISPATCH void ModulatedDelayLine::readRamped(float* y, int n, int slotI
     switch (interpolation)
     {
     case Interpolation::Linear:
-        rampedReadAnyLength<Interpolation::Linear>(ring_, writeIndex_, mask_, start, inc, y, n, s.state);
+        rampedReadAnyLength<Interpolation::Linear>(ring_, writeIndex_, mask_, start, inc, y, n, s);
         break;
     case Interpolation::QuantisedLinear:
-        rampedReadAnyLength<Interpolation::QuantisedLinear>(ring_, writeIndex_, mask_, start, inc, y, n, s.state);
+        rampedReadAnyLength<Interpolation::QuantisedLinear>(ring_, writeIndex_, mask_, start, inc, y, n, s);
         break;
     case Interpolation::FirstOrderAllpass:
-        rampedReadAnyLength<Interpolation::FirstOrderAllpass>(ring_, writeIndex_, mask_, start, inc, y, n,
-                                                              s.state);
+        rampedReadAnyLength<Interpolation::FirstOrderAllpass>(ring_, writeIndex_, mask_, start, inc, y, n, s);
         break;
     }
     s.previousDelay = target;
@@ -427,52 +557,85 @@ KESTRUNE_INLINE void allpassBlock(ModulatedDelayLine& line, const float* in, flo
 
 namespace
 {
-// A tap's ramp, its allpass coefficients and both gathered samples; the state as it starts.
-KESTRUNE_INLINE void prepareTap(const AllpassTap& tap, int n, float rampFactor, float* coefficient, float* first,
-                                float* second, float& state)
+// Ones, zeros and ones: the step terms of a tap without steps.
+struct NoSteps
 {
-    ModulatedDelayLine& line = *tap.line;
-    ModulatedDelayLine::TapSlot& slot = line.slot(tap.slot);
-    const float start = slot.previousDelay;
-    const float inc = (tap.target - start) * rampFactor;
-    alignas(32) int32_t integer[ModulatedDelayLine::kMaxBlock];
-    ramp<Interpolation::FirstOrderAllpass>(start, inc, n, integer, coefficient);
-    gather(line.ring(), line.writeIndex(), line.mask(), integer, n, first, second);
-    state = slot.state;
-}
+    float alpha[ModulatedDelayLine::kMaxBlock] = {};
+    float ones[ModulatedDelayLine::kMaxBlock];
+    NoSteps() { std::fill(ones, ones + ModulatedDelayLine::kMaxBlock, 1.0f); }
+};
 
 // Taps 0 .. kLanes<V> - 1 side by side (n a multiple of 4, at most kMaxBlock): lane t runs tap t's
-// recursion s = c*(a - s) + b, four samples per transposed step (see WideLines.h for the layout).
+// recursion, four samples per transposed step (see WideLines.h for the layout); groups of four samples
+// without a step in any lane skip the step terms.
 template <typename V>
 KESTRUNE_INLINE void allpassTapLanes(const AllpassTap* taps, int n, float rampFactor)
 {
     constexpr int kMax = ModulatedDelayLine::kMaxBlock;
     constexpr int W = wide::kLanes<V>;
-    alignas(32) float coefficient[W][kMax];
-    alignas(32) float first[W][kMax];
-    alignas(32) float second[W][kMax];
-    float state[W];
+    static const NoSteps none;
+    alignas(32) float coefficient[W][kMax], first[W][kMax];
+    alignas(32) float alphas[W][kMax], betas[W][kMax], consumes[W][kMax];
+    uint64_t anySteps = 0;
     float* c[W];
     float* a[W];
-    float* b[W];
+    float* al[W];
+    float* be[W];
+    float* co[W];
     float* y[W];
+    float start[W];
     for (int t = 0; t < W; ++t)
     {
-        prepareTap(taps[t], n, rampFactor, coefficient[t], first[t], second[t], state[t]);
+        ModulatedDelayLine& line = *taps[t].line;
+        const ModulatedDelayLine::TapSlot& slot = line.slot(taps[t].slot);
+        const float from = slot.previousDelay;
+        alignas(32) int32_t integer[kMax];
+        alignas(32) float second[kMax];
+        ramp<Interpolation::FirstOrderAllpass>(from, (taps[t].target - from) * rampFactor, n, integer, coefficient[t]);
+        gather(line.ring(), line.writeIndex(), line.mask(), integer, n, first[t], second);
+        const uint64_t steps = allpassSteps(coefficient[t], second, integer, n, slot, alphas[t], betas[t], consumes[t]);
+        anySteps |= steps;
         c[t] = coefficient[t];
         a[t] = first[t];
-        b[t] = second[t];
+        al[t] = steps ? alphas[t] : const_cast<float*>(none.alpha);
+        be[t] = steps ? betas[t] : const_cast<float*>(none.ones);
+        co[t] = steps ? consumes[t] : const_cast<float*>(none.ones);
         y[t] = taps[t].out;
+        start[t] = slot.state;
+        line.slot(taps[t].slot).lastCoefficient = coefficient[t][n - 1];
+        line.slot(taps[t].slot).lastInteger = integer[n - 1];
     }
-    V s = wide::lanes<V>([&](int t) { return state[t]; });
+    V s = wide::lanes<V>([&](int t) { return start[t]; });
     for (int j = 0; j < n; j += 4)
     {
-        V vc[4], va[4], vb[4];
+        V vc[4], vk[4], va[4];
         wide::loadTransposed(c, j, vc);
         wide::loadTransposed(a, j, va);
-        wide::loadTransposed(b, j, vb);
-        for (int k = 0; k < 4; ++k)
-            va[k] = s = vc[k] * (va[k] - s) + vb[k];
+        for (int q = 0; q < 4; ++q)
+            vk[q] = latticeGains(vc[q]);
+        if (((anySteps >> j) & 15) == 0)
+            for (int q = 0; q < 4; ++q)
+            {
+                // allpassSample in every lane
+                const V out = vc[q] * va[q] + vk[q] * s;
+                s = vk[q] * va[q] - vc[q] * s;
+                va[q] = out;
+            }
+        else
+        {
+            V valpha[4], vbeta[4], vconsume[4];
+            wide::loadTransposed(al, j, valpha);
+            wide::loadTransposed(be, j, vbeta);
+            wide::loadTransposed(co, j, vconsume);
+            for (int q = 0; q < 4; ++q)
+            {
+                // allpassStep in every lane
+                const V state = valpha[q] + vbeta[q] * s;
+                const V out = vc[q] * va[q] + vk[q] * state;
+                s = vconsume[q] * (vk[q] * va[q] - vc[q] * state) + (1.0f - vconsume[q]) * state;
+                va[q] = out;
+            }
+        }
         wide::storeTransposed(y, j, va);
     }
     wide::forLanes(s, [&](int t, float v) {

@@ -25,6 +25,8 @@ public:
     {
         float state = 0.0f;           // allpass interpolation state
         float previousDelay = 100.0f; // where the next ramp starts, in samples
+        float lastCoefficient = 0.0f; // the allpass read's last coefficient and integer delay, so that
+        int32_t lastInteger = -1;     // the next block sees a step at its first sample
     };
 
     ModulatedDelayLine();
@@ -164,6 +166,7 @@ private:
     float output_[kMaxBlock] = {};
 
     void allocate(int64_t samples);
+    void clearSlotStates(); // the interpolation states; the previous delays are kept
 };
 
 // One modulated allpass section over n samples: y = loopGain*d - g*x, the line takes x + g*y, where d

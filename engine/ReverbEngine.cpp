@@ -91,18 +91,13 @@ ReverbEngine::ReverbEngine()
     }
     framePosition = 0;
     toneCutoff = 25.0f;
-    float tone[3];
-    designFirstOrderTone(tone, toneCutoff, internalRate);
-    for (int ch = 0; ch < 2; ++ch)
-    {
-        toneIn[ch].setCoefficients(0.0f, tone[0], 1.0f);
-        toneOut[ch].setCoefficients(tone[0], 1.0f, 0.0f);
-    }
+    designToneSections();
     for (int i = 40; i < 50; ++i)
         rotators[i].setAmount(0.5f);
     for (auto& b : highCut)
         b.setSmoothing(kFrame, 50.0f, hostRate);
     mixSmoothingCoefficient = OnePole::coefficientFromTime(50.0f, hostRate);
+    crossoverGlide = OnePole::coefficientFromTime(50.0f, hostRate / static_cast<float>(kFrame));
     initLargeRoom();
 }
 
@@ -160,13 +155,7 @@ void ReverbEngine::setSampleRate(int rate)
     hostRate = r;
     reset();
     internalRate = isHalfRateMode(modeIndex) ? hostRate * 0.5f : hostRate;
-    float tone[3];
-    designFirstOrderTone(tone, toneCutoff, internalRate);
-    for (int ch = 0; ch < 2; ++ch)
-    {
-        toneIn[ch].setCoefficients(0.0f, tone[0], 1.0f);
-        toneOut[ch].setCoefficients(tone[0], 1.0f, 0.0f);
-    }
+    designToneSections();
     applyParameter(kLateSize);
     applyParameter(kEarlySize);
     applyParameter(kRTXover);
@@ -180,6 +169,30 @@ void ReverbEngine::setSampleRate(int rate)
     for (auto& b : highCut)
         b.setSmoothing(kFrame, 50.0f, hostRate);
     mixSmoothingCoefficient = OnePole::coefficientFromTime(50.0f, hostRate);
+    crossoverGlide = OnePole::coefficientFromTime(50.0f, hostRate / static_cast<float>(kFrame));
+    snapCrossovers();
+}
+
+namespace
+{
+float glide(float value, float target, float c)
+{
+    const float next = (target - value) * c + value;
+    // Lands exactly on the target, so that a settled filter is the designed one.
+    return std::fabs(target - next) <= 1e-6f * std::fabs(target) ? target : next;
+}
+} // namespace
+
+void ReverbEngine::glideCrossovers()
+{
+    bassCrossoverCoefficient = glide(bassCrossoverCoefficient, bassCrossoverTarget, crossoverGlide);
+    highCrossoverCoefficient = glide(highCrossoverCoefficient, highCrossoverTarget, crossoverGlide);
+}
+
+void ReverbEngine::snapCrossovers()
+{
+    bassCrossoverCoefficient = bassCrossoverTarget;
+    highCrossoverCoefficient = highCrossoverTarget;
 }
 
 void ReverbEngine::setParameterNormalised(int k, float x)
@@ -254,14 +267,11 @@ void ReverbEngine::applyParameter(int k)
     case kHighCut:
     {
         highCutFrequency = x;
-        float biquad[5];
-        designBiquadLowpass(biquad, x, 0.7071f, hostRate);
-        float shelf[3];
-        designFirstOrderShelf(shelf, x, 1.0f, 0.01f, hostRate);
+        const float cutoff = belowNyquist(x, hostRate);
         for (int ch = 0; ch < 2; ++ch)
         {
-            highCut[ch].setCoefficients(biquad);
-            highCutShelf[ch].loadDesign(shelf);
+            highCut[ch].setDesign(cutoff, 0.7071f, hostRate);
+            highCutShelf[ch].setDesign(cutoff, 1.0f, 0.01f, hostRate);
         }
         break;
     }
@@ -295,7 +305,7 @@ void ReverbEngine::applyParameter(int k)
         }
         break;
     case kLateModDepth:
-        lateModDepth = 128.0f * x * internalRate / hostRate;
+        lateModDepth = 128.0f * x * internalRate / hostRate * lowRateDepthScale();
         break;
     case kRTBassMultiply:
         bassMultiplier = x;
@@ -305,7 +315,7 @@ void ReverbEngine::applyParameter(int k)
         (this->*mode.updateDecayBass)();
         break;
     case kRTXover:
-        bassCrossoverCoefficient = OnePole::coefficientFromFrequency(x, internalRate);
+        bassCrossoverTarget = OnePole::coefficientFromFrequency(x, internalRate);
         break;
     case kRTHighMultiply:
         highMultiplier = x;
@@ -313,7 +323,7 @@ void ReverbEngine::applyParameter(int k)
         (this->*mode.updateDecayHigh)();
         break;
     case kRTHighXover:
-        highCrossoverCoefficient = OnePole::coefficientFromFrequency(x, internalRate);
+        highCrossoverTarget = OnePole::coefficientFromFrequency(x, internalRate);
         break;
     case kEarlySize:
         earlySize = x;
@@ -335,7 +345,7 @@ void ReverbEngine::applyParameter(int k)
         earlyModulators[1].setRandomPeriod(x * 4.67f + 0.0538f, blockRate);
         break;
     case kEarlyModDepth:
-        earlyModDepth = 128.0f * x * internalRate / hostRate;
+        earlyModDepth = 128.0f * x * internalRate / hostRate * lowRateDepthScale();
         break;
     case kEarlySend:
     {

@@ -7,6 +7,7 @@
 #include "Parameters.h"
 #include "Rotator.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 
@@ -109,8 +110,17 @@ public:
     // --- shared frame and set-up (written once, used by every mode) -------------------------------
     void processFrame(const float* const* in, float* const* out, int numSamples, const FrameConfig& config);
     void runFrame(const FrameConfig& config); // one 64-sample frame: frame L/R in, wet frame L/R out
+    bool frameIsFinite() const;               // the wet frame and every line buffer
     void runSetUp(const ModeSetUp& setUp);    // the set-up sequence of every init<Mode>
     void setEarlySizeShared();                // the one early-size algorithm
+    void designToneSections();                // the tone allpass at the internal rate, split in two
+    // The depths count samples, so at low host rates the same setting swings the delays several
+    // times further in time and faster than the interpolating reads can follow (the tails grew
+    // without bound at 8 to 32 kHz). Below 44.1 kHz they keep their 44.1 kHz swing in time instead.
+    float lowRateDepthScale() const { return std::min(1.0f, hostRate / 44100.0f); }
+    // A designed cut-off kept below Nyquist with a margin: at low host rates the published ranges
+    // reach past it, where a filter's design stops meaning anything (the high cut becomes unstable).
+    static float belowNyquist(float frequencyHz, float rate) { return std::min(frequencyHz, 0.45f * rate); }
     // exp(-6.9077554 * length / (seconds * rate)): a 60 dB fall after seconds * rate / length passes.
     static float decayGain(float length, float seconds, float rate);
     void computeMidGains(float normalisationFactor);  // mid gains[32] and mid normalisation
@@ -157,7 +167,14 @@ public:
     float lateCrossAmount = 1.0f, earlyCrossAmount = 0.1f;
     float lateModRate = 0.5f, earlyModRate = 0.5f;
     float lateModDepth = 0.0f, earlyModDepth = 0.0f; // in samples at the internal rate
+    // The crossover coefficients the network runs on glide to their targets once per frame (50 ms): a
+    // cut-off that falls in one step leaves the one-poles' states holding the whole band, which the
+    // network and the tone output would turn into a low thump.
     float bassCrossoverCoefficient = 0.0f, highCrossoverCoefficient = 0.0f;
+    float bassCrossoverTarget = 0.0f, highCrossoverTarget = 0.0f;
+    float crossoverGlide = 0.0f;
+    void glideCrossovers();
+    void snapCrossovers(); // after a reset nothing rings: start on the targets
     float earlySendCosine = 1.0f, earlySendSine = 0.0f;
     float diffusion = 1.0f;
 
@@ -181,7 +198,8 @@ public:
     ModulatedDelayLine lines[kLineCount]; // 0, 1 predelay; 2..17 early; 52..83 late
     OnePole bassCrossover[32], highCrossover[32], auxiliary[2];
     SmoothedBiquad highCut[2];
-    FirstOrderSection highCutShelf[2], toneIn[2], toneOut[2];
+    ShelfFilter highCutShelf[2];
+    FirstOrderSection toneIn[2], toneOut[2];
     Modulator lateModulators[32], earlyModulators[2];
     Rotator rotators[50]; // 0-7 early cross, 16-31 late cross, 32-39 diffusion, 40-49 fixed 45 degrees
     HalfbandFilter decimators[4], interpolators[4];

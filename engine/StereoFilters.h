@@ -86,37 +86,54 @@ inline void firstOrder(FirstOrderSection& left, FirstOrderSection& right, float*
     right.process(xr, n);
 }
 
-// SmoothedBiquad::run on each channel with the given coefficients (a1, a2, b0, b1, b2 each).
-inline void biquad(SmoothedBiquad& left, SmoothedBiquad& right, float* xl, float* xr, int n, const float* cl,
-                   const float* cr)
+// SmoothedBiquad::run on each channel with the given coefficients.
+inline void stateVariable(SmoothedBiquad& left, SmoothedBiquad& right, float* xl, float* xr, int n,
+                          const SmoothedBiquad::Coefficients& cl, const SmoothedBiquad::Coefficients& cr)
 {
 #if defined(__SSE2__)
-    if (n % 4 == 0)
+    if (n % 4 == 0 && !cl.pass && !cr.pass)
     {
-        const __m128 a1 = pair(cl[0], cr[0]), a2 = pair(cl[1], cr[1]), b0 = pair(cl[2], cr[2]);
-        const __m128 b1 = pair(cl[3], cr[3]), b2 = pair(cl[4], cr[4]);
-        __m128 x1 = pair(left.x1, right.x1), x2 = pair(left.x2, right.x2);
-        __m128 y1 = pair(left.y1, right.y1), y2 = pair(left.y2, right.y2);
+        const __m128 m11 = pair(cl.m11, cr.m11), m12 = pair(cl.m12, cr.m12), n1 = pair(cl.n1, cr.n1);
+        const __m128 m21 = pair(cl.m21, cr.m21), m22 = pair(cl.m22, cr.m22), n2 = pair(cl.n2, cr.n2);
+        const __m128 c1 = pair(cl.c1, cr.c1), c2 = pair(cl.c2, cr.c2), d = pair(cl.d, cr.d);
+        __m128 s1 = pair(left.ic1, right.ic1), s2 = pair(left.ic2, right.ic2);
         pairwise(xl, xr, xl, xr, n, [&](__m128& x) {
-            __m128 out = _mm_add_ps(_mm_mul_ps(b0, x), _mm_mul_ps(b1, x1));
-            out = _mm_add_ps(out, _mm_mul_ps(b2, x2));
-            out = _mm_sub_ps(out, _mm_mul_ps(a1, y1));
-            out = _mm_sub_ps(out, _mm_mul_ps(a2, y2));
-            x2 = x1;
-            x1 = x;
-            y2 = y1;
-            y1 = out;
-            x = out;
+            const __m128 y = _mm_add_ps(_mm_add_ps(_mm_mul_ps(c1, s1), _mm_mul_ps(c2, s2)), _mm_mul_ps(d, x));
+            const __m128 t1 = _mm_add_ps(_mm_add_ps(_mm_mul_ps(m11, s1), _mm_mul_ps(m12, s2)), _mm_mul_ps(n1, x));
+            s2 = _mm_add_ps(_mm_add_ps(_mm_mul_ps(m21, s1), _mm_mul_ps(m22, s2)), _mm_mul_ps(n2, x));
+            s1 = t1;
+            x = y;
         });
-        unpair(x1, left.x1, right.x1);
-        unpair(x2, left.x2, right.x2);
-        unpair(y1, left.y1, right.y1);
-        unpair(y2, left.y2, right.y2);
+        unpair(s1, left.ic1, right.ic1);
+        unpair(s2, left.ic2, right.ic2);
         return;
     }
 #endif
     left.run(xl, n, cl);
     right.run(xr, n, cr);
+}
+
+// ShelfFilter::process on each channel.
+inline void shelf(ShelfFilter& left, ShelfFilter& right, float* xl, float* xr, int n)
+{
+#if defined(__SSE2__)
+    if (n % 4 == 0)
+    {
+        const __m128 g = pair(left.gain, right.gain), hf = pair(left.gainHF, right.gainHF);
+        const __m128 rest = pair(left.gainDC - left.gainHF, right.gainDC - right.gainHF);
+        __m128 s = pair(left.state, right.state);
+        pairwise(xl, xr, xl, xr, n, [&](__m128& x) {
+            const __m128 v = _mm_mul_ps(_mm_sub_ps(x, s), g);
+            const __m128 lp = _mm_add_ps(v, s);
+            s = _mm_add_ps(lp, v);
+            x = _mm_add_ps(_mm_mul_ps(hf, x), _mm_mul_ps(rest, lp));
+        });
+        unpair(s, left.state, right.state);
+        return;
+    }
+#endif
+    left.process(xl, n);
+    right.process(xr, n);
 }
 
 // OnePole::process (in to lo, coefficient c) on each channel.

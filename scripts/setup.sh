@@ -2,7 +2,7 @@
 # Installs every Debian package the build, the tests and the benchmarks need. Quick when all are present.
 set -euo pipefail
 packages=(juce-modules-source cmake ninja-build g++ pkgconf ccache libgtest-dev libbenchmark-dev
-          xvfb x11-utils fonts-dejavu-core clang libclang-rt-14-dev
+          xvfb x11-utils fonts-dejavu-core fonts-roboto-unhinted clang libclang-rt-14-dev
           libasound2-dev libfreetype-dev libfontconfig1-dev libx11-dev
           libxcomposite-dev libxcursor-dev libxext-dev libxinerama-dev libxrandr-dev libxrender-dev
           libgl-dev ardour)

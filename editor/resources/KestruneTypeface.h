@@ -1,7 +1,7 @@
 #pragma once
 
 // The embedded typeface: JUCE's serialised custom-typeface format as a zlib stream (255 glyphs,
-// default character a space), made from DejaVu Sans by tools/typeface-gen. Read it with
+// default character a space), made from Roboto Condensed by tools/typeface-gen. Read it with
 // juce::CustomTypeface's stream constructor.
 namespace KestruneTypeface
 {

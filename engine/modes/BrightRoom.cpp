@@ -6,6 +6,7 @@
 #include "modes/DelayNetwork.h"
 #include "modes/LateBlocks.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace kestrune
@@ -44,9 +45,11 @@ void ReverbEngine::setLateSizeBrightRoom(float size)
     const float s = static_cast<float>(static_cast<double>(internalRate) *
                                        (0.9 * static_cast<double>(size) + 0.1) / 48000.0);
     sizeTotal = sizeConstant * s;
+    // The sections read their whole block before writing it and are held at one block (below); their
+    // gains follow the held length. The plain delays are written first and need only 0.
     for (int j = 0; j < 32; ++j)
     {
-        lateLengths[j] = kLengths[j] * s - 64.0f;
+        lateLengths[j] = std::max(kLengths[j] * s - 64.0f, j < kSections * kLoops ? static_cast<float>(kBlock) : 0.0f);
         lateFloors[j] = static_cast<int64_t>(std::floor(lateLengths[j]));
     }
     updateDecayMidBrightRoom();

@@ -6,6 +6,7 @@
 #include "modes/LateBlocks.h"
 #include "WideLines.h"
 
+#include <algorithm>
 #include <cmath>
 #include <type_traits>
 
@@ -42,10 +43,11 @@ void setLateSize(ReverbEngine& e, float lateSize)
     // The host rate in both modes: at half rate every loop and tap is twice as long in time.
     const float s = lateScale(lateSize, e.hostRate);
     e.sizeTotal = e.sizeConstant * s;
-    // Lines are read after the whole block is written, so each loop is its length plus one block.
+    // Lines are read after the whole block is written, so each loop is its length plus one block, and
+    // no length goes below 0 (at size 0 the table would below about 19 kHz, with loop gains above 1).
     for (int i = 0; i < 32; ++i)
     {
-        e.lateLengths[i] = kBaseLengths[i] * s - e.blockLength;
+        e.lateLengths[i] = std::max(kBaseLengths[i] * s - e.blockLength, 0.0f);
         e.lateFloors[i] = static_cast<int64_t>(std::floor(e.lateLengths[i]));
     }
     const float t = s * 1.4f;

@@ -2,6 +2,7 @@
 #include "Dispatch.h"
 #include "modes/DelayNetwork.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -64,9 +65,11 @@ void ReverbEngine::setLateSizeLargeRoom(float size)
         static_cast<float>(static_cast<double>(hostRate) * (static_cast<double>(size) * 0.9 + 0.1) / 48000.0);
     sizeTotal = sizeConstant * s;
     // The output re-enters the network one frame later, so each loop's delay is the table length.
+    // Written before read, so a line is never shorter than 0; below about 11 kHz at size 0 the table
+    // would give negative lengths and loop gains above 1.
     for (int n = 0; n < 32; ++n)
     {
-        lateLengths[n] = kLengths[n] * s - 64.0f;
+        lateLengths[n] = std::max(kLengths[n] * s - 64.0f, 0.0f);
         lateFloors[n] = static_cast<int64_t>(std::floor(lateLengths[n]));
     }
     updateDecayMidLargeRoom();

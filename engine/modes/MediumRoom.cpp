@@ -6,6 +6,7 @@
 #include "modes/DelayNetwork.h"
 #include "modes/LateBlocks.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace kestrune
@@ -49,8 +50,10 @@ void ReverbEngine::setLateSizeMediumRoom(float size)
     // plus one block, because the line's output re-enters it one block later.
     for (int i = 0; i < kLines; ++i)
     {
-        const float first = kLengths[i] * s;
-        const float second = kLengths[kLines + i] * s - 64.0f - first;
+        // The section reads before it writes (held at one block below); the delay segment is written
+        // first. Neither bound is reached from 8 kHz up; the gains follow the bounded lengths.
+        const float first = std::max(kLengths[i] * s, static_cast<float>(kBlock));
+        const float second = std::max(kLengths[kLines + i] * s - 64.0f - first, 0.0f);
         lateLengths[i] = first;
         lateLengths[kLines + i] = second;
     }

@@ -127,6 +127,11 @@ float lateScale(float rate, float lateSize, double factor, double offset)
                               48000.0);
 }
 
+namespace
+{
+constexpr float kLeastLength[4] = {kBlock, 2 * kBlock, 2 * kBlock, 0.0f};
+} // namespace
+
 void setLengths(ReverbEngine& e, float scale, float sizeConstant, int loopCount)
 {
     e.sizeTotal = sizeConstant * scale;
@@ -134,8 +139,10 @@ void setLengths(ReverbEngine& e, float scale, float sizeConstant, int loopCount)
         for (int loop = 0; loop < loopCount; ++loop)
         {
             const int j = line(segment, loop);
-            // The coupling hands a loop's output to the next feed one block later.
-            e.lateLengths[j] = kLengthTable[j] * scale - static_cast<float>(kBlock);
+            // The coupling hands a loop's output to the next feed one block later. Each segment keeps the
+            // least length it can run at (the allpass reads stay a block behind their writes, the
+            // fixed ones read at length - 32), so that its gain is that of the delay it really has.
+            e.lateLengths[j] = std::max(kLengthTable[j] * scale - static_cast<float>(kBlock), kLeastLength[segment]);
             e.lateFloors[j] = static_cast<int64_t>(std::floor(e.lateLengths[j]));
         }
 }

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -28,11 +29,15 @@ struct Noise
     }
 };
 
-// The ramped read sample by sample, straight from the ring through sampleAt.
+// The ramped read sample by sample, straight from the ring through sampleAt. The allpass read is the
+// lattice y = c a + k s, s = k a - c s; where the integer delay steps back the state is first scaled
+// down to the new coefficient and the sample is not taken in after it, where it steps forward the
+// skipped sample b goes in first (s = k b - c s).
 struct ReferenceTap
 {
     float previousDelay = 100.0f;
-    float state = 0.0f;
+    float state = 0.0f, lastCoefficient = 0.0f;
+    int32_t lastInteger = -1;
 
     void read(const ModulatedDelayLine& line, float* y, int n, float target, Interp interpolation)
     {
@@ -55,9 +60,24 @@ struct ReferenceTap
                 y[j] = (b - a) * f + a;
                 break;
             case Interp::FirstOrderAllpass:
-                state = table[static_cast<int32_t>(f * 256.0f) & 255] * (a - state) + b;
-                y[j] = state;
+            {
+                const float c = table[static_cast<int32_t>(f * 256.0f) & 255];
+                const float k = std::sqrt(1.0f - c * c);
+                float consume = 1.0f;
+                if (i > lastInteger)
+                {
+                    const float kp = std::sqrt(1.0f - lastCoefficient * lastCoefficient);
+                    state = 0.0f + std::min(1.0f, ((1.0f - c) / k) / ((1.0f - lastCoefficient) / kp)) * state;
+                    consume = 0.0f;
+                }
+                else if (i < lastInteger)
+                    state = k * b + -c * state;
+                y[j] = c * a + k * state;
+                state = consume > 0.0f ? k * a - c * state : state;
+                lastCoefficient = c;
+                lastInteger = i;
                 break;
+            }
             }
         }
         previousDelay = target;
@@ -152,9 +172,12 @@ TEST(FastPaths, StereoFiltersEqualEachChannelOnItsOwn)
     for (int i = 0; i < 4; ++i)
         sections[i].setCoefficients(0.3f + 0.1f * float(i % 2), 1.0f - 0.05f * float(i % 2), 0.2f);
     SmoothedBiquad biquads[4];
-    const float design[2][5] = {{-1.2f, 0.5f, 0.07f, 0.14f, 0.07f}, {-0.9f, 0.3f, 0.1f, 0.2f, 0.1f}};
+    ShelfFilter shelves[4];
     for (int i = 0; i < 4; ++i)
-        biquads[i].setCoefficients(design[i % 2]);
+    {
+        biquads[i].setDesign(i % 2 ? 3000.0f : 9000.0f, 0.7071f, 48000.0f);
+        shelves[i].setDesign(i % 2 ? 300.0f : 5000.0f, 1.0f, 0.01f, 48000.0f);
+    }
     OnePole poles[4];
     Noise noise;
     for (int block = 0; block < 50; ++block)
@@ -176,9 +199,12 @@ TEST(FastPaths, StereoFiltersEqualEachChannelOnItsOwn)
         stereo::firstOrder(sections[0], sections[1], a[0], a[1], 64);
         sections[2].process(b[0], 64);
         sections[3].process(b[1], 64);
-        stereo::biquad(biquads[0], biquads[1], a[0], a[1], 64, biquads[0].target, biquads[1].target);
+        stereo::stateVariable(biquads[0], biquads[1], a[0], a[1], 64, biquads[0].direct(), biquads[1].direct());
         biquads[2].processDirect(b[0], 64);
         biquads[3].processDirect(b[1], 64);
+        stereo::shelf(shelves[0], shelves[1], a[0], a[1], 64);
+        shelves[2].process(b[0], 64);
+        shelves[3].process(b[1], 64);
         stereo::onePole(poles[0], poles[1], a[0], a[1], a[0], a[1], 64, 0.1f);
         poles[2].process(b[0], b[0], 64, 0.1f);
         poles[3].process(b[1], b[1], 64, 0.1f);

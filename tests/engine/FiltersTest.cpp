@@ -84,32 +84,89 @@ TEST(BiquadDesign, LowpassIsThreeDecibelsDownAtItsCutoff)
         }
 }
 
-TEST(SmoothedBiquad, CutoffJumpGivesNoTransient)
+// The state-variable high cut and the trapezoidal shelf compute the designs' responses: their impulse
+// responses match the direct-form filters of designBiquadLowpass and designFirstOrderShelf.
+TEST(HighCutFilters, ImpulseResponsesMatchTheDesigns)
 {
-    // Settle at 100 Hz on full-scale noise, then jump to 15 kHz: the output stays at signal level.
-    SmoothedBiquad b;
-    float low[5], high[5];
-    designBiquadLowpass(low, 100.0f, 0.7071f, 48000.0f);
-    designBiquadLowpass(high, 15000.0f, 0.7071f, 48000.0f);
-    b.setCoefficients(low);
-    uint32_t seed = 1;
-    auto noise = [&seed] {
-        seed = seed * 1664525u + 1013904223u;
-        return float(int32_t(seed)) * 4.656613e-10f;
-    };
-    float x[64];
-    float peak = 0.0f;
-    for (int block = 0; block < 400; ++block)
+    struct Case
     {
-        if (block == 200)
-            b.setCoefficients(high);
-        for (float& v : x)
-            v = noise();
-        b.processDirect(x, 64);
-        for (float v : x)
-            peak = std::max(peak, std::fabs(v));
+        float frequency, sampleRate;
+    };
+    for (const Case c : {Case{100.0f, 44100.0f}, Case{1000.0f, 48000.0f}, Case{8000.0f, 48000.0f},
+                         Case{15000.0f, 44100.0f}, Case{15000.0f, 96000.0f}, Case{3600.0f, 8000.0f}})
+    {
+        // The cookbook design in double precision, so that only the filter's own rounding is measured.
+        const double omega = double(c.frequency * 6.28318f / c.sampleRate), cs = std::cos(omega);
+        const double alpha = std::sin(omega) / (2.0 * double(0.7071f)), norm = 1.0 + alpha;
+        const double biquad[5] = {-2.0 * cs / norm, (1.0 - alpha) / norm, (1.0 - cs) / 2.0 / norm, (1.0 - cs) / norm,
+                                  (1.0 - cs) / 2.0 / norm};
+        float shelfDesign[3];
+        designFirstOrderShelf(shelfDesign, c.frequency, 1.0f, 0.01f, c.sampleRate);
+        SmoothedBiquad svf;
+        svf.setDesign(c.frequency, 0.7071f, c.sampleRate);
+        ShelfFilter shelf;
+        shelf.setDesign(c.frequency, 1.0f, 0.01f, c.sampleRate);
+        FirstOrderSection section;
+        section.loadDesign(shelfDesign);
+        double x1 = 0, x2 = 0, y1 = 0, y2 = 0, peak = 0, worst = 0, worstShelf = 0;
+        for (int j = 0; j < 4096; ++j)
+        {
+            const float x = j == 0 ? 1.0f : 0.0f;
+            const double reference = biquad[2] * x + biquad[3] * x1 + biquad[4] * x2 - biquad[0] * y1 - biquad[1] * y2;
+            x2 = x1;
+            x1 = x;
+            y2 = y1;
+            y1 = reference;
+            float s = x;
+            svf.processDirect(&s, 1);
+            peak = std::max(peak, std::fabs(reference));
+            worst = std::max(worst, std::fabs(s - reference));
+            float h = x;
+            shelf.process(&h, 1);
+            worstShelf = std::max(worstShelf, double(std::fabs(h - section.processSample(x))));
+        }
+        EXPECT_LT(worst, 1e-4 * peak) << c.frequency << " Hz at " << c.sampleRate;
+        EXPECT_LT(worstShelf, 1e-5) << c.frequency << " Hz at " << c.sampleRate;
     }
-    EXPECT_LT(peak, 4.0f);
+}
+
+// Settle at one cut-off on full-scale noise, jump to the other in one step: the output never rises
+// above the input's level, in either direction, for both high-cut forms.
+TEST(HighCutFilters, CutoffJumpsGiveNoTransient)
+{
+    for (const auto [from, to] : {std::pair{100.0f, 15000.0f}, std::pair{15000.0f, 100.0f}, std::pair{8000.0f, 1000.0f}})
+    {
+        SmoothedBiquad b;
+        ShelfFilter shelf;
+        b.setDesign(from, 0.7071f, 48000.0f);
+        shelf.setDesign(from, 1.0f, 0.01f, 48000.0f);
+        uint32_t seed = 1;
+        auto noise = [&seed] {
+            seed = seed * 1664525u + 1013904223u;
+            return float(int32_t(seed)) * 4.656613e-10f;
+        };
+        float x[64], h[64];
+        float peak = 0.0f, shelfPeak = 0.0f;
+        for (int block = 0; block < 400; ++block)
+        {
+            if (block == 200)
+            {
+                b.setDesign(to, 0.7071f, 48000.0f);
+                shelf.setDesign(to, 1.0f, 0.01f, 48000.0f);
+            }
+            for (int j = 0; j < 64; ++j)
+                h[j] = x[j] = noise();
+            b.processDirect(x, 64);
+            shelf.process(h, 64);
+            for (int j = 0; j < 64; ++j)
+            {
+                peak = std::max(peak, std::fabs(x[j]));
+                shelfPeak = std::max(shelfPeak, std::fabs(h[j]));
+            }
+        }
+        EXPECT_LT(peak, 2.0f) << from << " -> " << to;
+        EXPECT_LT(shelfPeak, 2.0f) << from << " -> " << to;
+    }
 }
 
 TEST(Smoothing, CoefficientsFollowTheirTimeConstants)
@@ -151,9 +208,7 @@ TEST(SmoothedBiquad, DirectPassesThroughAndSmoothedStartsFromSilence)
 
     // Run smoothed from construction: silent at first, then approaches the designed low-pass (DC gain 1).
     SmoothedBiquad s;
-    float c[5];
-    designBiquadLowpass(c, 8000.0f, 0.7071f, 48000.0f);
-    s.setCoefficients(c);
+    s.setDesign(8000.0f, 0.7071f, 48000.0f);
     s.setSmoothing(64, 50.0f, 48000.0f);
     std::vector<float> block(64, 1.0f);
     s.processSmoothed(block.data(), 64);
@@ -165,10 +220,10 @@ TEST(SmoothedBiquad, DirectPassesThroughAndSmoothedStartsFromSilence)
     }
     EXPECT_NEAR(block.back(), 1.0f, 1e-3f);
 
-    // A reset clears the filter state but keeps the smoothed coefficients.
-    const float before = s.smoothed[2].state;
+    // A reset clears the filter state but keeps the smoothed cut-off.
+    const float before = s.smoothedGain.state;
     s.reset();
-    EXPECT_EQ(s.x1, 0.0f);
-    EXPECT_EQ(s.y1, 0.0f);
-    EXPECT_EQ(s.smoothed[2].state, before);
+    EXPECT_EQ(s.ic1, 0.0f);
+    EXPECT_EQ(s.ic2, 0.0f);
+    EXPECT_EQ(s.smoothedGain.state, before);
 }

@@ -365,7 +365,7 @@ TEST_P(RoomAndChamberFloors, ModulatedDelaysStayAboveTheirFloor)
 }
 
 INSTANTIATE_TEST_SUITE_P(SmallSizeDeepModulation, RoomAndChamberFloors,
-                         ::testing::Values(FloorCase{kMediumRoom, 16000, 0, 16, 64.0f},
+                         ::testing::Values(FloorCase{kMediumRoom, 8000, 0, 16, 64.0f},
                                            FloorCase{kBrightRoom, 32000, 0, 24, 64.0f},
                                            FloorCase{kBrightRoom, 44100, 0, 24, 64.0f},
                                            FloorCase{kLargeChamber, 48000, 0, 32, 0.0f},

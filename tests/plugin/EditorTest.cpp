@@ -1,13 +1,17 @@
 // The editor window: construction, layout at two scales, the colour schemes and the opening state.
 // Everything here runs headless: component trees, bounds, colours and snapshots need no display.
+#include "KestruneLookAndFeel2013.h"
 #include "KestruneRoomEditor.h"
+#include "KestruneRoomLookAndFeel2016.h"
 #include "Parameters.h"
 #include "PluginTestUtils.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <map>
 #include <memory>
+#include <set>
 
 namespace
 {
@@ -23,8 +27,14 @@ struct DesignBounds
 std::vector<DesignBounds> designTable()
 {
     std::vector<DesignBounds> table;
-    auto slider = [](int k) { return [k](KestruneRoomEditor& e) -> juce::Component& { return *e.sliders[(size_t)k]; }; };
-    auto label = [](int i) { return [i](KestruneRoomEditor& e) -> juce::Component& { return *e.labels[(size_t)i]; }; };
+    auto slider = [](int k)
+    {
+        return [k](KestruneRoomEditor& e) -> juce::Component& { return *e.sliders[(size_t)k]; };
+    };
+    auto label = [](int i)
+    {
+        return [i](KestruneRoomEditor& e) -> juce::Component& { return *e.labels[(size_t)i]; };
+    };
 
     table.push_back({"slider 0", slider(0), {10, 105, 70, 255}});
     const int verticalX[] = {80, 150, 220, 290};
@@ -50,7 +60,8 @@ std::vector<DesignBounds> designTable()
     table.push_back({"Diffusion caption", label(17), {465, 235, 80, 20}});
     table.push_back({"Diffusion knob", slider(18), {470, 255, 70, 85}});
 
-    auto member = [](auto pointerToMember) {
+    auto member = [](auto pointerToMember)
+    {
         return [pointerToMember](KestruneRoomEditor& e) -> juce::Component& { return *(e.*pointerToMember); };
     };
     table.push_back({"EARLY", member(&KestruneRoomEditor::earlyEditorSelect), {380, 78, 160, 24}});
@@ -82,7 +93,8 @@ TEST_F(EditorFixture, LaysOutEveryControlOnTheScaledCanvas)
         const float scale = (float)width / 735.0f;
         ASSERT_FLOAT_EQ(e.uiScale, scale);
         for (const auto& row : designTable())
-            EXPECT_EQ(row.get(e).getBounds(), truncatedAt(row.bounds, scale)) << row.what << " at width " << width;
+            EXPECT_EQ(row.get(e).getBounds(), truncatedAt(row.bounds, scale))
+                << row.what << " at width " << width;
 
         // Text boxes scale like bounds, fonts without truncation.
         EXPECT_EQ(e.sliders[0]->getTextBoxWidth(), (int)(200.0f * scale));
@@ -90,7 +102,8 @@ TEST_F(EditorFixture, LaysOutEveryControlOnTheScaledCanvas)
         EXPECT_EQ(e.sliders[7]->getTextBoxHeight(), (int)(20.0f * scale));
         EXPECT_FLOAT_EQ(e.labels[0]->getFont().getHeight(), 20.0f * scale);
         EXPECT_FLOAT_EQ(e.labels[4]->getFont().getHeight(), 18.0f * scale);
-        EXPECT_EQ(e.resizer->getBounds(), juce::Rectangle<int>(e.getWidth() - 16, e.getHeight() - 16, 16, 16));
+        EXPECT_EQ(e.resizer->getBounds(),
+                  juce::Rectangle<int>(e.getWidth() - 16, e.getHeight() - 16, 16, 16));
     }
     // The example that truncation toward zero must reproduce.
     EXPECT_EQ(e.sliders[0]->getBounds(), juce::Rectangle<int>(14, 157, 104, 382));
@@ -101,8 +114,8 @@ TEST_F(EditorFixture, LaysOutEveryControlOnTheScaledCanvas)
 TEST_F(EditorFixture, SlidersCarryTheParameterRangesSuffixesAndTooltips)
 {
     auto& e = open();
-    const double intervals[] = {0.1, 0.1, 0.01, 10, 0.1, 0.01, 0.01, 0.01, 0.01, 0.01,
-                                10,  0.01, 10,  0.1, 0.01, 0.01, 0.01, 0.01, 0.01};
+    const double intervals[] = {0.1, 0.1,  0.01, 10,  0.1,  0.01, 0.01, 0.01, 0.01, 0.01,
+                                10,  0.01, 10,   0.1, 0.01, 0.01, 0.01, 0.01, 0.01};
     for (int k = 0; k < KestruneRoomEditor::kNumSliders; ++k)
     {
         SCOPED_TRACE(k);
@@ -113,22 +126,26 @@ TEST_F(EditorFixture, SlidersCarryTheParameterRangesSuffixesAndTooltips)
         EXPECT_NEAR(s.getMaximum(), parameter.maximum, 1e-6);
         EXPECT_DOUBLE_EQ(s.getInterval(), intervals[k]);
         EXPECT_EQ(s.getTextValueSuffix(), juce::String(parameter.suffix));
-        EXPECT_EQ(s.getSliderStyle(), k < 5 ? juce::Slider::LinearVertical : juce::Slider::RotaryVerticalDrag);
+        EXPECT_EQ(s.getSliderStyle(),
+                  k < 5 ? juce::Slider::LinearVertical : juce::Slider::RotaryVerticalDrag);
         EXPECT_TRUE(s.getTooltip().isNotEmpty());
         // Loaded from the processor without sending anything back.
         EXPECT_NEAR(s.getNormalisedValue(), processor->getParameter(k), 1e-3);
     }
     for (const int k : {1, 2, 13})
         EXPECT_DOUBLE_EQ(e.sliders[(size_t)k]->getSkewFactor(), 0.3);
-    EXPECT_NEAR(e.sliders[9]->getSkewFactor(), std::log(0.5) / std::log(1.0 / 3.0), 1e-12); // mid point 1.0 of 0.5..2
+    EXPECT_NEAR(e.sliders[9]->getSkewFactor(), std::log(0.5) / std::log(1.0 / 3.0),
+                1e-12); // mid point 1.0 of 0.5..2
     EXPECT_DOUBLE_EQ(e.sliders[3]->getSkewFactor(), 1.0);
 
     // Line breaks and trailing blanks belong to the texts.
-    EXPECT_EQ(e.sliders[0]->getTooltip(), "MIX: controls the balance of the input signal with the reverb\n"
-                                          "click on the mix label above the slider to lock or unlock the mix level");
+    EXPECT_EQ(e.sliders[0]->getTooltip(),
+              "MIX: controls the balance of the input signal with the reverb\n"
+              "click on the mix label above the slider to lock or unlock the mix level");
     EXPECT_EQ(e.sliders[5]->getTooltip(), "LATE Size: sets the relative room size of the reverb ");
     EXPECT_EQ(e.sliders[18]->getTooltip(), "EARLY Diffusion: controls intial echo density");
-    EXPECT_EQ(e.mixLockButton->getTooltip(), "MIX lock: click to lock and unlock the mix slider \nblue=unlocked, grey=locked");
+    EXPECT_EQ(e.mixLockButton->getTooltip(),
+              "MIX lock: click to lock and unlock the mix slider \nblue=unlocked, grey=locked");
     EXPECT_TRUE(e.previousPresetButton->getTooltip().isEmpty());
     EXPECT_EQ(e.labels[6]->getText(), "Mod Rate");
     EXPECT_EQ(e.labels[14]->getText(), "Mod Rate");
@@ -151,7 +168,8 @@ TEST_F(EditorFixture, OpensOnTheLatePageWithTheProcessorsSettings)
 
     // The lock shows on, but slider 0 keeps its normal colours and tooltip until it is clicked.
     EXPECT_TRUE(e.mixLockButton->getToggleState());
-    EXPECT_EQ(e.sliders[0]->findColour(juce::Slider::trackColourId), e.palette[KestruneRoomEditor::sliderTrack]);
+    EXPECT_EQ(e.sliders[0]->findColour(juce::Slider::trackColourId),
+              e.palette[KestruneRoomEditor::sliderTrack]);
     EXPECT_EQ(e.sliders[0]->getTooltip(), KestruneRoomEditor::sliderTooltip(0));
 
     EXPECT_EQ(e.presetsSelect->getButtonText(), "Default");
@@ -184,7 +202,8 @@ TEST_F(EditorFixture, SelectorListsTheTwelveModesAndFollowsTheTypeParameter)
         }
         EXPECT_EQ(e.modeComboBox->getSelectedId(), c.id) << c.type;
         // With nothing selected the box shows its "nothing selected" text.
-        const auto shown = c.id == 0 ? e.modeComboBox->getTextWhenNothingSelected() : e.modeComboBox->getText();
+        const auto shown =
+            c.id == 0 ? e.modeComboBox->getTextWhenNothingSelected() : e.modeComboBox->getText();
         EXPECT_EQ(shown, juce::String(c.text)) << c.type;
     }
 }
@@ -208,6 +227,256 @@ TEST_F(EditorFixture, StoredWindowSizeIsKeptWithinTheCornersLimits)
     EXPECT_EQ(limits.getMinimumWidth(), 367);
     EXPECT_EQ(limits.getMaximumHeight(), 690);
     EXPECT_DOUBLE_EQ(limits.getFixedAspectRatio(), 1.5978261232376099);
+}
+
+//==============================================================================================
+// Every text the window draws fits its box in the embedded face and no two of them overlap, at the
+// smallest, the largest and some sizes between. Each text is laid out as its drawing call lays it out
+// (JUCE's GlyphArrangement with the call's area, font, line limit and horizontal squeeze).
+namespace
+{
+struct DrawnText
+{
+    juce::String what, text;
+    juce::Font font;
+    juce::Rectangle<int> area;  // where the drawing call lays the text out, in the editor's pixels
+    juce::Rectangle<int> owner; // what the text must stay within vertically: its component
+    enum Fitting
+    {
+        fitted,    // Graphics::drawFittedText (labels, buttons, the version)
+        curtailed, // Graphics::drawText with an ellipsis (the title)
+        info       // the info area
+    } fitting;
+    juce::Justification justification;
+    int maxLines;
+    float minimumHorizontalScale; // 0: JUCE's default
+    int page;                     // 0: both pages, 1: LATE, 2: EARLY
+    juce::String place;           // texts of one place are alternatives, never shown together
+};
+
+std::vector<DrawnText> drawnTexts(KestruneRoomEditor& e, const juce::String& longPresetName)
+{
+    std::vector<DrawnText> texts;
+    auto inEditor = [&e](juce::Component& c, juce::Rectangle<int> r) { return e.getLocalArea(&c, r); };
+
+    // JUCE's labels fit their text inside their border on as many lines as their height holds.
+    auto addLabel = [&](juce::Label& label, const juce::String& text, const juce::String& what, int page,
+                        const juce::String& place)
+    {
+        const auto area = label.getBorderSize().subtractedFrom(label.getLocalBounds());
+        const auto font = label.getLookAndFeel().getLabelFont(label);
+        texts.push_back({what, text, font, inEditor(label, area), inEditor(label, label.getLocalBounds()),
+                         DrawnText::fitted, label.getJustificationType(),
+                         std::max(1, (int)((float)area.getHeight() / font.getHeight())),
+                         label.getMinimumHorizontalScale(), page, place});
+    };
+    // The text buttons drawn by JUCE's own drawButtonText: indents from the button's font and corners.
+    auto addButton = [&](juce::TextButton& b, const juce::String& text, const juce::String& place)
+    {
+        const auto font = b.getLookAndFeel().getTextButtonFont(b, b.getHeight());
+        const int yIndent = std::min(4, b.proportionOfHeight(0.3f));
+        const int cornerSize = std::min(b.getHeight(), b.getWidth()) / 2;
+        const int fontHeight = juce::roundToInt(font.getHeight() * 0.6f);
+        const int left = std::min(fontHeight, 2 + cornerSize / (b.isConnectedOnLeft() ? 4 : 2));
+        const int right = std::min(fontHeight, 2 + cornerSize / (b.isConnectedOnRight() ? 4 : 2));
+        const juce::Rectangle<int> area(left, yIndent, b.getWidth() - left - right,
+                                        b.getHeight() - 2 * yIndent);
+        texts.push_back({b.getName(), text, font, inEditor(b, area), inEditor(b, b.getLocalBounds()),
+                         DrawnText::fitted, juce::Justification::centred, 2, 0.0f, 0, place});
+    };
+    auto pageOfSlider = [](int k) { return k < 5 ? 0 : k < 13 ? 1 : 2; };
+
+    for (int i = 0; i < KestruneRoomEditor::kNumCaptions; ++i)
+        addLabel(*e.labels[(size_t)i], e.labels[(size_t)i]->getText(), "caption", pageOfSlider(i + 1), {});
+    addLabel(*e.modeLabel, e.modeLabel->getText(), "mode caption", 0, {});
+    addLabel(*e.presetLabel, e.presetLabel->getText(), "preset caption", 0, {});
+
+    // Each slider's value text at its widest value, in the slider's own text box.
+    for (int k = 0; k < KestruneRoomEditor::kNumSliders; ++k)
+    {
+        auto& slider = *e.sliders[(size_t)k];
+        juce::Label* box = nullptr;
+        for (auto* child : slider.getChildren())
+            if (auto* label = dynamic_cast<juce::Label*>(child))
+                box = label;
+        if (box == nullptr)
+        {
+            ADD_FAILURE() << "slider " << k << " has no text box";
+            continue;
+        }
+        juce::String widest;
+        for (int i = 0; i <= 1000; ++i)
+        {
+            const double step = slider.getInterval();
+            const double v =
+                slider.getMinimum() +
+                step *
+                    std::round((slider.proportionOfLengthToValue(i / 1000.0) - slider.getMinimum()) / step);
+            const auto text = slider.getTextFromValue(v).trim();
+            if (box->getFont().getStringWidthFloat(text) > box->getFont().getStringWidthFloat(widest))
+                widest = text;
+        }
+        addLabel(*box, widest, "value of slider " + juce::String(k), pageOfSlider(k), {});
+    }
+
+    // The mode selector's text sits in its own label, one mode name at a time.
+    for (auto* child : e.modeComboBox->getChildren())
+        if (auto* label = dynamic_cast<juce::Label*>(child))
+        {
+            for (int m = 0; m < e.modeComboBox->getNumItems(); ++m)
+                addLabel(*label, e.modeComboBox->getItemText(m), "mode name", 0, "mode");
+            addLabel(*label, e.modeComboBox->getTextWhenNothingSelected(), "mode name", 0, "mode");
+        }
+
+    addButton(*e.earlyEditorSelect, e.earlyEditorSelect->getButtonText(), {});
+    addButton(*e.lateEditorSelect, e.lateEditorSelect->getButtonText(), {});
+    addButton(*e.mixLockButton, e.mixLockButton->getButtonText(), {});
+    for (const char* text : {"GUI Mode: Electric Blue", "GUI Mode:  Old School"})
+        addButton(*e.GUIColorButton, text, "scheme");
+
+    // The preset name: one line, squeezed to 70 % at most.
+    auto& preset = *e.presetsSelect;
+    for (const auto& name : {juce::String("Default"), longPresetName})
+        texts.push_back({"preset name", name, KestruneLookAndFeel2013::getTextFont(preset),
+                         inEditor(preset, KestruneLookAndFeel2013::getInstance()->getTextArea(preset)),
+                         preset.getBounds(), DrawnText::fitted, juce::Justification::centredLeft, 1, 0.7f, 0,
+                         "preset"});
+
+    // What paint draws, in the rectangles it draws them in.
+    using E = KestruneRoomEditor;
+    auto addPainted = [&](const juce::String& what, const juce::String& text, float fontHeight,
+                          juce::Rectangle<int> area, DrawnText::Fitting fitting,
+                          juce::Justification justification, int maxLines, const juce::String& place)
+    {
+        texts.push_back({what, text, KestruneRoomLookAndFeel2016::font(fontHeight), area, area, fitting,
+                         justification, maxLines, 1.0f, 0, place});
+    };
+    const float t = e.uiScale * E::kTitleScale;
+    for (const auto& piece : E::kTitle)
+        addPainted("title", piece.text, E::kTitleFontHeight * t, E::scaled(piece.design, t),
+                   DrawnText::curtailed, juce::Justification::left, 1, {});
+    addPainted("version", e.versionText, E::kVersionFontHeight * e.uiScale,
+               E::scaled(E::kVersionArea, e.uiScale), DrawnText::fitted, juce::Justification::bottomRight, 2,
+               {});
+
+    // The info area: every help text and every mode description, one at a time.
+    juce::StringArray help;
+    for (int k = 0; k < E::kNumSliders; ++k)
+        help.add(E::sliderTooltip(k));
+    help.add(E::mixTooltip(true));
+    help.add(E::mixTooltip(false));
+    const auto selectorHelp = e.modeComboBox->getTooltip();
+    help.add(selectorHelp);
+    for (int m = 0; m < kestrune::kNumModes; ++m)
+    {
+        help.add(E::modeDescriptionText(m));
+        help.add(selectorHelp + "\n" + E::modeDescriptionText(m));
+    }
+    for (auto* c : std::initializer_list<juce::SettableTooltipClient*>{
+             e.earlyEditorSelect.get(), e.lateEditorSelect.get(), e.mixLockButton.get(),
+             e.presetsSelect.get(), e.GUIColorButton.get()})
+        help.add(c->getTooltip());
+    for (const auto& text : help)
+        addPainted("info", text, E::kInfoFontHeight * e.uiScale, E::scaled(E::kInfoArea, e.uiScale),
+                   DrawnText::info, juce::Justification::bottomLeft, E::kInfoLines, "info");
+    return texts;
+}
+
+struct LaidOut
+{
+    juce::Rectangle<float> box; // union of the glyphs' boxes (advance by ascent + descent), blanks left out
+    int lines = 0;
+    juce::String shown; // the characters drawn, blanks left out
+};
+
+LaidOut layOut(const DrawnText& t)
+{
+    juce::GlyphArrangement glyphs;
+    const auto area = t.area.toFloat();
+    switch (t.fitting)
+    {
+    case DrawnText::fitted:
+        glyphs.addFittedText(t.font, t.text, area.getX(), area.getY(), area.getWidth(), area.getHeight(),
+                             t.justification, t.maxLines, t.minimumHorizontalScale);
+        break;
+    case DrawnText::curtailed: // as Graphics::drawText
+        glyphs.addCurtailedLineOfText(t.font, t.text, 0.0f, 0.0f, area.getWidth(), true);
+        glyphs.justifyGlyphs(0, glyphs.getNumGlyphs(), area.getX(), area.getY(), area.getWidth(),
+                             area.getHeight(), t.justification);
+        break;
+    case DrawnText::info:
+        glyphs = KestruneRoomEditor::arrangeInfoText(t.text, t.font, t.area);
+        break;
+    }
+
+    LaidOut result;
+    std::set<float> baselines;
+    for (int i = 0; i < glyphs.getNumGlyphs(); ++i)
+    {
+        const auto& g = glyphs.getGlyph(i);
+        if (g.isWhitespace())
+            continue;
+        result.shown << juce::String::charToString(g.getCharacter());
+        result.box = result.box.isEmpty() ? g.getBounds() : result.box.getUnion(g.getBounds());
+        baselines.insert(g.getBaselineY());
+    }
+    result.lines = (int)baselines.size();
+    return result;
+}
+
+juce::String describe(const DrawnText& t, const LaidOut& l)
+{
+    return t.what + " \"" + t.text.replace("\n", "|") + "\" laid out as \"" + l.shown + "\" in " +
+           juce::String(l.lines) + " line(s), box " + l.box.toString() + ", area " + t.area.toString() +
+           ", natural width " + juce::String(t.font.getStringWidthFloat(t.text), 1);
+}
+} // namespace
+
+TEST_F(EditorFixture, EveryTextFitsItsBoxAndNoTwoOverlap)
+{
+    auto& e = open();
+    const auto embedded = KestruneRoomLookAndFeel2016::getInstance()->getEmbeddedTypeface();
+    // A preset name as long as users give them; longer ones are shortened with an ellipsis.
+    const juce::String longPresetName = "Large Chamber Vocal Plate";
+
+    for (const int width : {367, 368, 500, 735, 1102})
+    {
+        SCOPED_TRACE(testing::Message() << "width " << width);
+        e.setSize(width, (int)std::lround(width / KestruneRoomEditor::kAspectRatio));
+        ASSERT_FLOAT_EQ(e.uiScale, (float)width / 735.0f);
+
+        const auto texts = drawnTexts(e, longPresetName);
+        std::vector<LaidOut> laid;
+        for (const auto& t : texts)
+        {
+            ASSERT_EQ(t.font.getTypefacePtr(), embedded) << t.what;
+            laid.push_back(layOut(t));
+            const auto& l = laid.back();
+            if (t.text.trim().isEmpty())
+                continue;
+            constexpr float rounding = 0.01f;
+            const auto owner = t.owner.toFloat().expanded(0.0f, 1.0f); // bounds are truncated, fonts are not
+            EXPECT_EQ(l.shown, t.text.removeCharacters(" \t\r\n")) << describe(t, l); // nothing cut off
+            EXPECT_LE(l.lines, t.maxLines) << describe(t, l);
+            EXPECT_GE(l.box.getX(), (float)t.area.getX() - rounding) << describe(t, l);
+            EXPECT_LE(l.box.getRight(), (float)t.area.getRight() + rounding) << describe(t, l);
+            EXPECT_GE(l.box.getY(), owner.getY() - rounding) << describe(t, l);
+            EXPECT_LE(l.box.getBottom(), owner.getBottom() + rounding) << describe(t, l);
+        }
+
+        for (size_t a = 0; a < texts.size(); ++a)
+            for (size_t b = a + 1; b < texts.size(); ++b)
+            {
+                const auto &ta = texts[a], &tb = texts[b];
+                const bool together = (ta.page == 0 || tb.page == 0 || ta.page == tb.page) &&
+                                      (ta.place.isEmpty() || ta.place != tb.place);
+                if (together && !laid[a].box.isEmpty() && !laid[b].box.isEmpty())
+                {
+                    EXPECT_FALSE(laid[a].box.reduced(0.01f).intersects(laid[b].box.reduced(0.01f)))
+                        << describe(ta, laid[a]) << "\n overlaps " << describe(tb, laid[b]);
+                }
+            }
+    }
 }
 
 //==============================================================================================
@@ -249,21 +518,25 @@ TEST_P(SchemeTest, ControlsTakeThePaletteAtOpeningAsWhenSwitched)
     using E = KestruneRoomEditor;
     EXPECT_EQ(opened.sliders[2]->findColour(juce::Slider::thumbColourId), palette[E::sliderThumb]);
     EXPECT_EQ(opened.sliders[2]->findColour(juce::Slider::trackColourId), palette[E::sliderTrack]);
-    EXPECT_EQ(opened.sliders[2]->findColour(juce::Slider::textBoxBackgroundColourId), juce::Colour(0x00464646u));
+    EXPECT_EQ(opened.sliders[2]->findColour(juce::Slider::textBoxBackgroundColourId),
+              juce::Colour(0x00464646u));
     EXPECT_EQ(opened.sliders[9]->findColour(juce::Slider::rotarySliderFillColourId), palette[E::knobFill]);
     EXPECT_EQ(opened.sliders[9]->findColour(juce::Slider::thumbColourId), juce::Colour(0xFFFF0000u));
     EXPECT_EQ(opened.sliders[9]->findColour(juce::Slider::textBoxTextColourId), juce::Colour(0xFFFCFBFBu));
-    EXPECT_EQ(opened.lateEditorSelect->findColour(juce::TextButton::buttonOnColourId), palette[E::pageButtonOn]);
+    EXPECT_EQ(opened.lateEditorSelect->findColour(juce::TextButton::buttonOnColourId),
+              palette[E::pageButtonOn]);
     EXPECT_EQ(opened.modeComboBox->findColour(juce::ComboBox::textColourId), palette[E::selectorText]);
     EXPECT_EQ(opened.modeComboBox->findColour(juce::ComboBox::backgroundColourId), juce::Colour(0x00466FB7u));
     EXPECT_EQ(opened.presetsSelect->findColour(juce::TextButton::textColourOffId), palette[E::selectorText]);
     EXPECT_EQ(opened.mixLockButton->findColour(juce::TextButton::textColourOffId), palette[E::lockTextOff]);
     EXPECT_EQ(opened.GUIColorButton->findColour(juce::TextButton::textColourOnId), juce::Colour(0xFFFF460Eu));
-    EXPECT_EQ(opened.GUIColorButton->findColour(juce::TextButton::textColourOffId), juce::Colour(0xFF7DF9FFu));
+    EXPECT_EQ(opened.GUIColorButton->findColour(juce::TextButton::textColourOffId),
+              juce::Colour(0xFF7DF9FFu));
     EXPECT_EQ(opened.GUIColorButton->findColour(juce::TextButton::buttonColourId), juce::Colour(0x00797979u));
     EXPECT_EQ(opened.labels[3]->findColour(juce::Label::textColourId), juce::Colours::white);
     EXPECT_EQ(opened.GUIColorButton->getToggleState(), scheme == 1);
-    EXPECT_EQ(opened.GUIColorButton->getButtonText(), scheme == 1 ? "GUI Mode:  Old School" : "GUI Mode: Electric Blue");
+    EXPECT_EQ(opened.GUIColorButton->getButtonText(),
+              scheme == 1 ? "GUI Mode:  Old School" : "GUI Mode: Electric Blue");
 
     // An editor opened in the other scheme and switched to this one looks the same.
     auto openedColours = schemeColours(opened);
@@ -297,31 +570,44 @@ TEST(ColourSchemes, PalettesHoldTheirDistinctiveEntries)
 }
 
 //==============================================================================================
-// Renders the window in both schemes. The two pictures differ where the palette reaches the screen;
-// with KESTRUNE_SNAPSHOT_DIR set they are also written there as PNG files (the README's pictures).
-TEST_F(EditorFixture, RendersBothSchemes)
+namespace
+{
+// With KESTRUNE_SNAPSHOT_DIR set, a picture is also written there as a PNG file (the README's pictures).
+void writeSnapshot(const juce::Image& image, const char* fileName)
+{
+    const auto dir = juce::SystemStats::getEnvironmentVariable("KESTRUNE_SNAPSHOT_DIR", {});
+    if (dir.isEmpty())
+        return;
+    const auto file = juce::File(dir).getChildFile(fileName);
+    file.deleteFile();
+    juce::FileOutputStream out(file);
+    ASSERT_TRUE(out.openedOk());
+    ASSERT_TRUE(juce::PNGImageFormat().writeImageToStream(image, out));
+}
+} // namespace
+
+// Renders the window in both schemes, Electric Blue on the LATE page and Old School on the EARLY page.
+// The two pictures differ where the palette reaches the screen.
+TEST_F(EditorFixture, RendersBothSchemesOnBothPages)
 {
     std::array<juce::Image, 2> images;
     for (int scheme = 0; scheme < 2; ++scheme)
     {
         processor->guiScheme = (uint8_t)scheme;
         auto& e = open();
+        if (scheme == 1)
+        {
+            e.earlyEditorSelect->setToggleState(true, juce::dontSendNotification); // as the radio group does
+            e.buttonClicked(e.earlyEditorSelect.get());
+            ASSERT_TRUE(e.sliders[13]->isVisible());
+        }
         images[(size_t)scheme] = e.createComponentSnapshot(e.getLocalBounds(), true, 1.0f);
         ASSERT_EQ(images[(size_t)scheme].getWidth(), 735);
         ASSERT_EQ(images[(size_t)scheme].getHeight(), 460);
-
-        const auto dir = juce::SystemStats::getEnvironmentVariable("KESTRUNE_SNAPSHOT_DIR", {});
-        if (dir.isNotEmpty())
-        {
-            const auto file = juce::File(dir).getChildFile(scheme == 0 ? "editor-electric-blue.png"
-                                                                      : "editor-old-school.png");
-            file.deleteFile();
-            juce::FileOutputStream out(file);
-            ASSERT_TRUE(out.openedOk());
-            ASSERT_TRUE(juce::PNGImageFormat().writeImageToStream(images[(size_t)scheme], out));
-        }
+        writeSnapshot(images[(size_t)scheme],
+                      scheme == 0 ? "editor-electric-blue.png" : "editor-old-school.png");
     }
-    // Inside the knob panel and in the LATE button (which is on): fixed panel colour, scheme colour.
+    // Inside the knob panel and in the LATE button: fixed panel colour, scheme colour.
     const auto panel = juce::Point<int>(383, 230);
     EXPECT_EQ(images[0].getPixelAt(panel.x, panel.y), images[1].getPixelAt(panel.x, panel.y));
     const auto late = juce::Point<int>(560, 90);
@@ -351,7 +637,10 @@ struct HostRecorder : juce::AudioProcessorListener
     }
 };
 
-std::vector<juce::String> strings(std::initializer_list<const char*> list) { return {list.begin(), list.end()}; }
+std::vector<juce::String> strings(std::initializer_list<const char*> list)
+{
+    return {list.begin(), list.end()};
+}
 } // namespace
 
 TEST_F(EditorFixture, ControlsSendGesturesAndNormalisedValuesToTheHost)
@@ -389,7 +678,8 @@ TEST_F(EditorFixture, ChangeMessageSetsEveryControlWithoutNotifyingTheHost)
     e.changeListenerCallback(processor.get());
 
     for (int k = 0; k < 19; ++k)
-        EXPECT_NEAR(e.sliders[(size_t)k]->getNormalisedValue(), (k + 1) / 20.0, 0.011) << k; // within one interval
+        EXPECT_NEAR(e.sliders[(size_t)k]->getNormalisedValue(), (k + 1) / 20.0, 0.011)
+            << k; // within one interval
     EXPECT_EQ(e.modeComboBox->getSelectedId(), 12);
     EXPECT_TRUE(e.modeDescription.startsWith("Dense Room:"));
     EXPECT_EQ(e.getWidth(), 1102);
@@ -405,11 +695,10 @@ TEST_F(EditorFixture, ResizeStoresTheWidthChangesWithinTheLimits)
     {
         int width, height, storedWidth, storedHeight;
     };
-    for (const auto& c : {Case{1102, 690, 1102, 690},
-                          Case{1102, 500, 1102, 690}, // the height alone is not stored
-                          Case{400, 250, 400, 250},
-                          Case{2000, 1252, 400, 250}, // a host's resize beyond the corner's limits
-                          Case{300, 188, 400, 250}})
+    for (const auto& c :
+         {Case{1102, 690, 1102, 690}, Case{1102, 500, 1102, 690}, // the height alone is not stored
+          Case{400, 250, 400, 250}, Case{2000, 1252, 400, 250}, // a host's resize beyond the corner's limits
+          Case{300, 188, 400, 250}})
     {
         e.setSize(c.width, c.height);
         EXPECT_EQ(processor->uiWidth, c.storedWidth) << c.width;
@@ -421,12 +710,15 @@ TEST_F(EditorFixture, ResizeStoresTheWidthChangesWithinTheLimits)
 TEST_F(EditorFixture, PageButtonsShowTheirKnobs)
 {
     auto& e = open();
-    auto click = [&e](juce::TextButton& b) {
+    auto click = [&e](juce::TextButton& b)
+    {
         b.setToggleState(true, juce::dontSendNotification); // what the radio group does on a click
         e.buttonClicked(&b);
     };
-    auto earlyShown = [&e] { return e.sliders[13]->isVisible() && e.labels[17]->isVisible() && !e.sliders[5]->isVisible(); };
-    auto lateShown = [&e] { return e.sliders[12]->isVisible() && e.labels[4]->isVisible() && !e.sliders[18]->isVisible(); };
+    auto earlyShown = [&e]
+    { return e.sliders[13]->isVisible() && e.labels[17]->isVisible() && !e.sliders[5]->isVisible(); };
+    auto lateShown = [&e]
+    { return e.sliders[12]->isVisible() && e.labels[4]->isVisible() && !e.sliders[18]->isVisible(); };
 
     click(*e.earlyEditorSelect);
     EXPECT_TRUE(earlyShown());
@@ -442,7 +734,8 @@ TEST_F(EditorFixture, MixLockAndSchemeButtonsWriteTheProcessorAndPreferences)
     using E = KestruneRoomEditor;
     auto& e = open();
     const double mix = e.sliders[0]->getValue();
-    auto toggle = [&e](juce::Button& b) {
+    auto toggle = [&e](juce::Button& b)
+    {
         b.setToggleState(!b.getToggleState(), juce::dontSendNotification);
         e.buttonClicked(&b);
     };
@@ -502,12 +795,12 @@ TEST(HoverHelp, ChoosesTheControlUnderTheMouse)
         const char* text;
     };
     const Case cases[] = {
-        {{}, {}, 24, 24, "mode"},               // nothing under the mouse: description, index kept
+        {{}, {}, 24, 24, "mode"}, // nothing under the mouse: description, index kept
         {{3}, {}, 0, 3, "slider 3"},
-        {{3, 9}, {}, 0, 9, "slider 9"},          // the loop runs on: the last slider wins
-        {{3}, {0}, 0, 20, "control 0"},          // a control wins over a slider
-        {{}, {1, 4}, 0, 21, "control 1"},        // the first control in order wins
-        {{}, {8}, 0, 27, "control 8"},           // both arrows share index 27
+        {{3, 9}, {}, 0, 9, "slider 9"},   // the loop runs on: the last slider wins
+        {{3}, {0}, 0, 20, "control 0"},   // a control wins over a slider
+        {{}, {1, 4}, 0, 21, "control 1"}, // the first control in order wins
+        {{}, {8}, 0, 27, "control 8"},    // both arrows share index 27
         {{}, {9}, 0, 28, "control 9"},
     };
     for (const auto& c : cases)
@@ -523,6 +816,61 @@ TEST(HoverHelp, ChoosesTheControlUnderTheMouse)
     }
 }
 
+TEST(InfoText, TakesAtMostTwoLinesWhateverItsLineBreaks)
+{
+    KestruneRoomLookAndFeel2016::makeDefault();
+    const auto font = KestruneRoomLookAndFeel2016::font(20.0f);
+    const juce::Rectangle<int> area(20, 360, 300, 80);
+    const juce::String sentence = "a sentence of some length that takes more than one line of its own";
+    struct Case
+    {
+        juce::String text;
+        bool keepsBreak; // the second line starts where the text breaks
+    };
+    const Case cases[] = {
+        {"REVERB MODE: selects the reverb algorithm\nDark Room: downsampled", true},
+        {"short\n" + sentence, false}, // the long line would wrap onto a third
+        {"one\ntwo\nthree", false},
+        {"trailing blank \n" + sentence, false},
+        {sentence, false},
+        {"", false},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.text.replace("\n", "|").toStdString());
+        auto glyphs = KestruneRoomEditor::arrangeInfoText(c.text, font, area);
+        juce::String shown;
+        std::map<float, juce::String> lines; // by baseline
+        for (int i = 0; i < glyphs.getNumGlyphs(); ++i)
+        {
+            const auto& g = glyphs.getGlyph(i);
+            if (!g.isWhitespace())
+            {
+                shown << juce::String::charToString(g.getCharacter());
+                lines[g.getBaselineY()] << juce::String::charToString(g.getCharacter());
+                EXPECT_TRUE(area.toFloat().contains(g.getBounds())) << g.getBounds().toString();
+            }
+        }
+        EXPECT_EQ(shown, c.text.removeCharacters(" \n")) << "nothing cut off";
+        EXPECT_LE(lines.size(), 2u);
+        if (c.keepsBreak)
+        {
+            ASSERT_EQ(lines.size(), 2u);
+            EXPECT_TRUE(lines.rbegin()->second.startsWith("DarkRoom"));
+        }
+    }
+    // What JUCE would have done with the second case on its own.
+    juce::GlyphArrangement plain;
+    plain.addFittedText(font, "short\n" + sentence, 20.0f, 360.0f, 300.0f, 80.0f,
+                        juce::Justification::bottomLeft, 2, 1.0f);
+    std::set<float> baselines;
+    for (int i = 0; i < plain.getNumGlyphs(); ++i)
+        baselines.insert(plain.getGlyph(i).getBaselineY());
+    EXPECT_GT(baselines.size(), 2u);
+    juce::LookAndFeel::setDefaultLookAndFeel(nullptr);
+    juce::Typeface::clearTypefaceCache();
+}
+
 //==============================================================================================
 // With a display (scripts/with-xvfb.sh): the real mouse-over tests behind the hover help.
 namespace
@@ -533,13 +881,38 @@ bool haveDisplay()
 }
 } // namespace
 
-#define KESTRUNE_REQUIRE_DISPLAY()                                                                        \
-    if (!haveDisplay())                                                                                   \
-    {                                                                                                     \
-        if (juce::SystemStats::getEnvironmentVariable("KESTRUNE_REQUIRE_DISPLAY", {}).isNotEmpty())     \
-            FAIL() << "no display";                                                                       \
-        GTEST_SKIP() << "needs a display: run through scripts/with-xvfb.sh";                            \
+#define KESTRUNE_REQUIRE_DISPLAY()                                                                           \
+    if (!haveDisplay())                                                                                      \
+    {                                                                                                        \
+        if (juce::SystemStats::getEnvironmentVariable("KESTRUNE_REQUIRE_DISPLAY", {}).isNotEmpty())          \
+            FAIL() << "no display";                                                                          \
+        GTEST_SKIP() << "needs a display: run through scripts/with-xvfb.sh";                                 \
     }
+
+namespace
+{
+// Moves the real pointer (isMouseOver asks for the live position) and tells the window's peer.
+void moveMouseTo(KestruneRoomEditor& e, juce::Component& c, juce::Point<int> offset)
+{
+    const auto p = e.getLocalPoint(&c, offset).toFloat();
+    juce::Desktop::setMousePosition(e.localPointToGlobal(p).roundToInt());
+    e.getPeer()->handleMouseEvent(juce::MouseInputSource::InputSourceType::mouse, p, juce::ModifierKeys(),
+                                  juce::MouseInputSource::defaultPressure,
+                                  juce::MouseInputSource::defaultOrientation,
+                                  juce::Time::currentTimeMillis());
+    e.updateHoverHelp();
+}
+
+bool hasWhiteInk(const juce::Image& image, juce::Rectangle<int> area)
+{
+    for (int y = area.getY(); y < area.getBottom(); ++y)
+        for (int x = area.getX(); x < area.getRight(); ++x)
+            if (const auto c = image.getPixelAt(x, y);
+                c.getRed() > 0xC0 && c.getGreen() > 0xC0 && c.getBlue() > 0xC0)
+                return true;
+    return false;
+}
+} // namespace
 
 TEST_F(EditorFixture, DisplayHoverShowsTheHelpOfTheControlUnderTheMouse)
 {
@@ -547,18 +920,8 @@ TEST_F(EditorFixture, DisplayHoverShowsTheHelpOfTheControlUnderTheMouse)
     auto& e = open();
     e.addToDesktop(0);
     e.setVisible(true);
-    auto* peer = e.getPeer();
-    ASSERT_NE(peer, nullptr);
-
-    auto moveTo = [&](juce::Component& c, juce::Point<int> offset) {
-        const auto p = e.getLocalPoint(&c, offset).toFloat();
-        // isMouseOver asks for the live pointer position, so the X pointer moves too.
-        juce::Desktop::setMousePosition(e.localPointToGlobal(p).roundToInt());
-        peer->handleMouseEvent(juce::MouseInputSource::InputSourceType::mouse, p, juce::ModifierKeys(),
-                               juce::MouseInputSource::defaultPressure, juce::MouseInputSource::defaultOrientation,
-                               juce::Time::currentTimeMillis());
-        e.updateHoverHelp();
-    };
+    ASSERT_NE(e.getPeer(), nullptr);
+    auto moveTo = [&e](juce::Component& c, juce::Point<int> offset) { moveMouseTo(e, c, offset); };
 
     moveTo(*e.sliders[2], {35, 100});
     EXPECT_EQ(e.hoverIndex, 2);
@@ -574,4 +937,40 @@ TEST_F(EditorFixture, DisplayHoverShowsTheHelpOfTheControlUnderTheMouse)
     EXPECT_EQ(e.infoText, e.modeDescription);
 
     e.removeFromDesktop();
+}
+
+// The selector's help with the longest mode description, as the window paints it: two lines at the
+// bottom of the info area, nothing between them and the mode and preset row. The smallest size is the
+// README's third picture.
+TEST_F(EditorFixture, DisplayRendersTheLongestHelpOnTwoLinesAtEverySize)
+{
+    KESTRUNE_REQUIRE_DISPLAY();
+    processor->setParameter(19, 9.0f / 12.0f); // "Narcissus", the longest description
+    for (const int width : {367, 735, 1102})
+    {
+        SCOPED_TRACE(width);
+        processor->uiWidth = width;
+        processor->uiHeight = (int)std::lround(width / KestruneRoomEditor::kAspectRatio);
+        auto& e = open();
+        e.addToDesktop(0);
+        e.setVisible(true);
+        ASSERT_NE(e.getPeer(), nullptr);
+        moveMouseTo(e, *e.modeComboBox, {5, 5});
+        ASSERT_EQ(e.hoverIndex, 20);
+        ASSERT_TRUE(e.infoText.contains("\nNarcissus:"));
+
+        const auto image = e.createComponentSnapshot(e.getLocalBounds(), true, 1.0f);
+        const float s = e.uiScale;
+        const auto info = KestruneRoomEditor::scaled(KestruneRoomEditor::kInfoArea, s);
+        const int lineHeight = (int)(KestruneRoomEditor::kInfoFontHeight * s);
+        const int rowBottom = (int)std::ceil(387.0f * s); // the mode selector's lower edge
+        const int linesTop = info.getBottom() - 2 * lineHeight;
+        EXPECT_TRUE(hasWhiteInk(image, info.withTop(linesTop).withHeight(lineHeight)));
+        EXPECT_TRUE(hasWhiteInk(image, info.withTop(linesTop + lineHeight)));
+        EXPECT_FALSE(hasWhiteInk(image, info.withTop(rowBottom + 1).withBottom(linesTop - 1)))
+            << "a third line";
+        if (width == KestruneRoomEditor::kMinWidth)
+            writeSnapshot(image, "editor-smallest.png");
+        e.removeFromDesktop();
+    }
 }

@@ -10,7 +10,7 @@ namespace
 {
 class JuceHostedPlugin final : public HostedPlugin
 {
-public:
+  public:
     JuceHostedPlugin(std::unique_ptr<juce::AudioPluginInstance> p, double rate, int block)
         : instance(std::move(p)), blockSize(block)
     {
@@ -56,13 +56,13 @@ public:
             buffer.setSize(width, n, false, false, true);
             buffer.clear();
             for (int c = 0; c < ins; ++c)
-                buffer.copyFrom(c, 0, channels[(size_t) c].data() + start, n);
+                buffer.copyFrom(c, 0, channels[(size_t)c].data() + start, n);
             {
                 const juce::ScopedLock lock(instance->getCallbackLock());
                 instance->processBlock(buffer, midi);
             }
             for (int c = 0; c < outs; ++c)
-                std::copy_n(buffer.getReadPointer(c), n, channels[(size_t) c].data() + start);
+                std::copy_n(buffer.getReadPointer(c), n, channels[(size_t)c].data() + start);
         }
     }
 
@@ -79,14 +79,14 @@ public:
         instance->setStateInformation(state.data(), static_cast<int>(state.size()));
     }
 
-private:
+  private:
     std::unique_ptr<juce::AudioPluginInstance> instance;
     int blockSize;
 };
 
 class JuceHostSession final : public HostSession
 {
-public:
+  public:
     JuceHostSession()
     {
         formats.addFormat(new juce::VST3PluginFormat());
@@ -106,34 +106,37 @@ public:
             return {};
         }
 
-        // The LV2 host ignores LV2_PATH: it finds bundles through the folders it is given, but lists every
-        // plug-in it knows, the system's (/usr/lib/lv2) too. The one wanted is named after its bundle.
-        juce::StringArray identifiers, bundleNames;
+        // The LV2 host ignores LV2_PATH: it finds bundles through the folders it is given, and lists the
+        // system's bundles (/usr/lib/lv2 and the like) with them. Only the plug-ins that the given
+        // folder's manifests name are ours.
+        juce::StringArray identifiers;
         if (formatName == "LV2")
         {
-            identifiers = format->searchPathsForPlugins(juce::FileSearchPath(juce::String(path)), false, false);
-            for (const auto& bundle :
-                 juce::File(juce::String(path)).findChildFiles(juce::File::findDirectories, false, "*.lv2"))
-                bundleNames.add(bundle.getFileNameWithoutExtension());
+            juce::String manifests;
+            for (const auto& manifest :
+                 juce::File(juce::String(path)).findChildFiles(juce::File::findFiles, true, "manifest.ttl"))
+                manifests << manifest.loadFileAsString();
+            for (const auto& uri :
+                 format->searchPathsForPlugins(juce::FileSearchPath(juce::String(path)), false, false))
+                if (manifests.contains("<" + uri + ">"))
+                    identifiers.add(uri);
         }
         else
+        {
             identifiers.add(juce::String(path));
+        }
 
         juce::OwnedArray<juce::PluginDescription> descriptions;
         for (const auto& id : identifiers)
             format->findAllTypesForFile(descriptions, id);
-        const juce::PluginDescription* chosen = nullptr;
-        for (const auto* d : descriptions)
-            if (chosen == nullptr && (bundleNames.isEmpty() || bundleNames.contains(d->name)))
-                chosen = d;
-        if (chosen == nullptr)
+        if (descriptions.isEmpty())
         {
             error = "no plug-in found in " + path;
             return {};
         }
 
         juce::String message;
-        auto instance = formats.createPluginInstance(*chosen, rate, blockSize, message);
+        auto instance = formats.createPluginInstance(*descriptions[0], rate, blockSize, message);
         if (instance == nullptr)
         {
             error = message.toStdString();
@@ -142,8 +145,8 @@ public:
 
         auto layout = instance->getBusesLayout();
         if (!layout.inputBuses.isEmpty())
-            layout.inputBuses.getReference(0) = inputs == 1 ? juce::AudioChannelSet::mono()
-                                                            : juce::AudioChannelSet::stereo();
+            layout.inputBuses.getReference(0) =
+                inputs == 1 ? juce::AudioChannelSet::mono() : juce::AudioChannelSet::stereo();
         if (!instance->setBusesLayout(layout) && inputs == 1)
         {
             error = "the plug-in refused the mono-in layout";
@@ -152,12 +155,15 @@ public:
         return std::make_unique<JuceHostedPlugin>(std::move(instance), rate, blockSize);
     }
 
-private:
+  private:
     juce::ScopedJuceInitialiser_GUI juce;
     juce::AudioPluginFormatManager formats;
 };
 } // namespace
 
-std::unique_ptr<HostSession> openHostSession() { return std::make_unique<JuceHostSession>(); }
+std::unique_ptr<HostSession> openHostSession()
+{
+    return std::make_unique<JuceHostSession>();
+}
 
 } // namespace kestrune::testhost

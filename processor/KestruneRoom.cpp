@@ -5,6 +5,7 @@
 #define KESTRUNE_HAVE_EDITOR 1
 #endif
 
+#include <algorithm>
 #include <cmath>
 
 using kestrune::kNumParameters;
@@ -17,8 +18,10 @@ constexpr bool isValidIndex(int index) { return index >= 0 && index < kNumParame
 // Fixed two decimals, rounded half up on the magnitude, independent of the C locale.
 juce::String twoDecimals(double value)
 {
-    if (!std::isfinite(value))
-        value = 0.0;
+    // A host may send any normalised value: far beyond every range the text saturates, which keeps it
+    // short and the integer arithmetic below exact.
+    constexpr double kLargestShown = 1e12;
+    value = std::isnan(value) ? 0.0 : std::clamp(value, -kLargestShown, kLargestShown);
     const bool negative = value < 0.0;
     const auto hundredths = static_cast<long long>(std::fabs(value) * 100.0 + 0.5);
     const auto fraction = static_cast<int>(hundredths % 100);
@@ -53,9 +56,15 @@ KestruneRoom::KestruneRoom(const juce::File& preferencesFolder)
     uiHeight = 460;
     mixLock = false;
     startTimerHz(30);
+    lastConstructedOnThisThread = this;
 }
 
-KestruneRoom::~KestruneRoom() { stopTimer(); }
+KestruneRoom::~KestruneRoom()
+{
+    stopTimer();
+    if (lastConstructedOnThisThread == this)
+        lastConstructedOnThisThread = nullptr;
+}
 
 void KestruneRoom::timerCallback() { flushPendingChange(); }
 
@@ -135,6 +144,15 @@ juce::AudioProcessorEditor* KestruneRoom::createEditor()
 }
 
 JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE("-Wdeprecated-declarations")
+
+const juce::String KestruneRoom::getInputChannelName(int channelIndex) const
+{
+    return juce::String(channelIndex + 1);
+}
+const juce::String KestruneRoom::getOutputChannelName(int channelIndex) const
+{
+    return juce::String(channelIndex + 1);
+}
 
 int KestruneRoom::getNumParameters() { return kNumParameters; }
 

@@ -64,6 +64,11 @@ public:
     bool hasEditor() const override { return true; }
 
     JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE("-Wdeprecated-declarations")
+    const juce::String getInputChannelName(int channelIndex) const override;
+    const juce::String getOutputChannelName(int channelIndex) const override;
+    bool isInputChannelStereoPair(int) const override { return true; }
+    bool isOutputChannelStereoPair(int) const override { return true; }
+
     using juce::AudioProcessor::getParameterName;
     using juce::AudioProcessor::getParameterText;
     int getNumParameters() override;
@@ -103,6 +108,10 @@ public:
 
     // Text of parameter k for a value in real units, getParameterValue (used by getParameterText and the tools).
     static juce::String parameterTextFor(int index, float mappedValue);
+
+    // The processor constructed last on the calling thread: the LV2 entry pairs JUCE's instance with
+    // its processor through it.
+    static inline thread_local KestruneRoom* lastConstructedOnThisThread = nullptr;
 
     // --- per-instance settings the editor reads and writes directly --------------------------------
     std::unique_ptr<KestrunePreferences> appProperties;

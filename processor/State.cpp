@@ -110,15 +110,30 @@ bool isSafeToParse(const juce::String& text)
     return true;
 }
 
+// Blanks and control characters after the element are no part of the document: editors and old
+// transfer tools leave them there (a DOS end-of-file Ctrl-Z, say). Bytes of UTF-8 sequences are all
+// above 0x7f, so this never cuts a character in two.
+juce::String withoutTrailingControls(const juce::String& text)
+{
+    const char* utf8 = text.toRawUTF8();
+    auto length = text.getNumBytesAsUTF8();
+    while (length > 0 && (static_cast<unsigned char>(utf8[length - 1]) <= ' ' || utf8[length - 1] == '\x7f'))
+        --length;
+    return juce::String::fromUTF8(utf8, static_cast<int>(length));
+}
+
 // Parses text in memory only: no input source, so nothing refers the parser to other files. The
 // parser steps backwards over bytes, which loops forever on malformed UTF-8, so that is refused first;
 // and what it only warns about (an unknown entity, say) counts as not parsing. It also takes a start tag
 // cut short by the end of the text, so a document that does not end in '>' is refused as truncated.
-std::unique_ptr<juce::XmlElement> parseDocument(const juce::String& text)
+std::unique_ptr<juce::XmlElement> parseDocument(const juce::String& input)
 {
-    const auto bytes = text.getNumBytesAsUTF8();
-    if (bytes > kMaxDocumentBytes || !juce::CharPointer_UTF8::isValidString(text.toRawUTF8(), static_cast<int>(bytes))
-        || !text.trimEnd().endsWithChar('>') || !isSafeToParse(text))
+    const auto bytes = input.getNumBytesAsUTF8();
+    if (bytes > kMaxDocumentBytes ||
+        !juce::CharPointer_UTF8::isValidString(input.toRawUTF8(), static_cast<int>(bytes)))
+        return {};
+    const auto text = withoutTrailingControls(input);
+    if (!text.endsWithChar('>') || !isSafeToParse(text))
         return {};
     juce::XmlDocument document(text);
     auto element = document.getDocumentElement();

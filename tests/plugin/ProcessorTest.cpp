@@ -105,14 +105,45 @@ TEST(Processor, ParameterTexts)
         const char* text;
     };
     const Case cases[] = {
-        {kestrune::kDecay, 0.5f, "0.50 s "},         {kestrune::kPredelay, 2.0f, "2.00 ms "},
-        {kestrune::kMix, -1.234f, "-1.23 % "},       {kestrune::kLateSize, 0.125f, "0.13"},
-        {kestrune::kRTBassMultiply, 1.999f, "2.00 X "}, {kestrune::kType, 4.9f, "Large Chamber"},
-        {kestrune::kType, 13.0f, "Large Room"},      {kestrune::kType, -3.0f, "Large Room"},
+        {kestrune::kDecay, 0.5f, "0.50 s "},
+        {kestrune::kPredelay, 2.0f, "2.00 ms "},
+        {kestrune::kMix, -1.234f, "-1.23 % "},
+        {kestrune::kLateSize, 0.125f, "0.13"},
+        {kestrune::kRTBassMultiply, 1.999f, "2.00 X "},
+        {kestrune::kType, 4.9f, "Large Chamber"},
+        {kestrune::kType, 13.0f, "Large Room"},
+        {kestrune::kType, -3.0f, "Large Room"},
         {kestrune::kType, NAN, "Large Room"},
+        // Far outside every range (a host may send any normalised value) the text saturates.
+        {kestrune::kPredelay, 5e32f, "1000000000000.00 ms "},
+        {kestrune::kPredelay, -5e32f, "-1000000000000.00 ms "},
+        {kestrune::kHighCut, INFINITY, "1000000000000.00 Hz "},
+        {kestrune::kHighCut, -INFINITY, "-1000000000000.00 Hz "},
+        {kestrune::kDecay, NAN, "0.00 s "},
+        {kestrune::kType, 1e30f, "Large Room"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(KestruneRoom::parameterTextFor(c.index, c.value), c.text) << c.index << " " << c.value;
+
+    // The same through the host's road: a normalised 1e30 once showed a wrapped-around negative number.
+    p->setParameter(kestrune::kPredelay, 1e30f);
+    EXPECT_EQ(p->getParameterText(kestrune::kPredelay), "1000000000000.00 ms ");
+}
+
+TEST(Processor, ChannelsAreNumberedFromOneAndPairedAsStereo)
+{
+    TestProcessor p;
+    for (int index : {0, 1})
+    {
+        EXPECT_EQ(p->getInputChannelName(index), juce::String(index + 1));
+        EXPECT_EQ(p->getOutputChannelName(index), juce::String(index + 1));
+        EXPECT_TRUE(p->isInputChannelStereoPair(index));
+        EXPECT_TRUE(p->isOutputChannelStereoPair(index));
+    }
+    // A mono input is still reported as part of a pair.
+    prepare(*p, kRate, kBlock, 1);
+    EXPECT_EQ(p->getInputChannelName(0), "1");
+    EXPECT_TRUE(p->isInputChannelStereoPair(0));
 }
 
 TEST(Processor, IndicesOutsideTheTableAreHarmless)

@@ -342,6 +342,9 @@ TEST_F(StateTest, BadPresetsAndPastedTextChangeNothing)
         "<!DOCTYPE KestruneRoom SYSTEM \"secret.dtd\"><KestruneRoom presetName=\"&name;\" mix=\"0\"/>",
         "<KestruneRoom mix=\"0\">" + std::string(300000, '<') + "a>",
         "<KestruneRoom presetName=\"x\" mix=\"0\"><?pi?>text</KestruneRoom>",
+        // Trailing control characters are forgiven, not what they follow: a cut-off or a text tail.
+        "<KestruneRoom presetName=\"x\" mix=\"0\"\x1a",
+        "<KestruneRoom presetName=\"x\" mix=\"0\"/>junk\x1a",
     };
     for (size_t i = 0; i < texts.size(); ++i)
     {
@@ -357,6 +360,37 @@ TEST_F(StateTest, BadPresetsAndPastedTextChangeNothing)
     processor->loadPresetFile(folder);
     EXPECT_EQ(hostText(*processor), before);
     EXPECT_FALSE(processor->getPresetName().contains("SECRET"));
+}
+
+// What editors and transfer tools leave after the element (a DOS end-of-file Ctrl-Z, line ends, blanks)
+// is no part of the document: all three ways in accept it.
+TEST_F(StateTest, TrailingBlanksAndControlCharactersAfterTheElementAreAccepted)
+{
+    changeEverything(*processor, 0.15f);
+    processor->mixLock = false;
+    juce::String clip;
+    processor->getStateAsText(clip);
+    const auto file = folder.getChildFile("junk.kpreset");
+    ASSERT_TRUE(processor->savePresetFile(file));
+    const auto fileText = file.loadFileAsString().toStdString();
+
+    for (const std::string tail : {"\x1a", "\r\n\x1a", "\x1a\x1a\x1a", " \t\n\n", "\x04", "\x7f", "\x1b\r\n"})
+    {
+        auto fromFile = makeProcessor();
+        const auto withTail = fileText + tail;
+        ASSERT_TRUE(file.replaceWithData(withTail.data(), withTail.size()));
+        fromFile->loadPresetFile(file);
+        expectSameParameters(*processor, *fromFile);
+
+        auto fromClip = makeProcessor();
+        fromClip->setStateFromText(clip + juce::String::fromUTF8(tail.data(), static_cast<int>(tail.size())));
+        expectSameParameters(*processor, *fromClip);
+
+        auto fromHost = makeProcessor();
+        const auto blob = blobOf(clip.toStdString() + tail);
+        fromHost->setStateInformation(blob.getData(), static_cast<int>(blob.getSize()));
+        expectSameParameters(*processor, *fromHost);
+    }
 }
 
 TEST_F(StateTest, SavingAPresetReportsFailure)

@@ -46,15 +46,12 @@ void FirstOrderSection::run(float* x, int n)
     }
 }
 
-namespace
-{
-// K of the bilinear transform without prewarping; 6.28318 is a double here, not 2 pi.
+// 6.28318 is a double here, not 2 pi.
 float bilinearK(float frequencyHz, float sampleRate)
 {
     const float w = static_cast<float>(1.0 / (static_cast<double>(frequencyHz) * 6.28318));
     return (sampleRate + sampleRate) * w;
 }
-} // namespace
 
 void designFirstOrderShelf(float out[3], float frequencyHz, float gainDC, float gainHF, float sampleRate)
 {
@@ -87,34 +84,74 @@ void designBiquadLowpass(float out[5], float frequencyHz, float q, float sampleR
     out[4] = static_cast<float>((1.0 - cs) / 2.0) / a0;
 }
 
-void HighCutBiquad::setSmoothing(int blockLength, float timeMs, float sampleRate)
+void HighCutFilter::design(float frequencyHz, float q, float sampleRate)
+{
+    const float omega = frequencyHz * 6.28318f / sampleRate;
+    target = static_cast<float>(std::tan(0.5 * static_cast<double>(omega)));
+    k = 1.0f / q;
+}
+
+void HighCutFilter::setSmoothing(int blockLength, float timeMs, float sampleRate)
 {
     smoothing = coefficientFromTime(timeMs, sampleRate / static_cast<float>(blockLength));
 }
 
-void HighCutBiquad::run(float* x, int n, const float c[5])
+HighCutFilter::Coefficients HighCutFilter::coefficients(float g) const
 {
-    const float a1 = c[0], a2 = c[1], b0 = c[2], b1 = c[3], b2 = c[4];
+    const float a1 = 1.0f / (1.0f + g * (g + k));
+    const float a2 = g * a1;
+    const float a3 = g * a2;
+    Coefficients c{};
+    c.m11 = 2.0f * a1 - 1.0f;
+    c.m12 = -2.0f * a2;
+    c.n1 = 2.0f * a2;
+    c.m21 = 2.0f * a2;
+    c.m22 = 1.0f - 2.0f * a3;
+    c.n2 = 2.0f * a3;
+    c.c1 = a2;
+    c.c2 = 1.0f - a3;
+    c.d = a3;
+    return c;
+}
+
+void HighCutFilter::run(float* x, int n, const Coefficients& c)
+{
     for (int j = 0; j < n; ++j)
     {
-        const float w0 = x[j] - a1 * w1 - a2 * w2;
-        x[j] = b0 * w0 + b1 * w1 + b2 * w2;
-        w2 = w1;
-        w1 = w0;
+        const float in = x[j];
+        const float y = (c.c1 * s1 + c.c2 * s2) + c.d * in;
+        const float t1 = (c.m11 * s1 + c.m12 * s2) + c.n1 * in;
+        s2 = (c.m21 * s1 + c.m22 * s2) + c.n2 * in;
+        s1 = t1;
+        x[j] = y;
     }
 }
 
-void HighCutBiquad::runDirect(float* x, int n)
+void HighCutFilter::runDirect(float* x, int n)
 {
-    run(x, n, target.data());
+    run(x, n, coefficients(target));
 }
 
-void HighCutBiquad::runSmoothed(float* x, int n)
+void HighCutFilter::runSmoothed(float* x, int n)
 {
-    float c[5];
-    for (int i = 0; i < 5; ++i)
-        c[i] = smoothed[i].step(target[i], smoothing);
-    run(x, n, c);
+    run(x, n, coefficients(smoothed.step(target, smoothing)));
+}
+
+void HighCutShelf::design(float frequencyHz, float sampleRate)
+{
+    G = 1.0f / (1.0f + bilinearK(frequencyHz, sampleRate));
+}
+
+void HighCutShelf::run(float* x, int n)
+{
+    for (int j = 0; j < n; ++j)
+    {
+        const float in = x[j];
+        const float v = (in - s) * G;
+        const float lp = v + s;
+        s = lp + v;
+        x[j] = gainHF * in + (gainDC - gainHF) * lp;
+    }
 }
 
 void Rotator::setAmount(float amount)
@@ -218,6 +255,7 @@ DelayLine::DelayLine()
     mask = size - 1;
     ring.assign(static_cast<std::size_t>(size), 0.0f);
     previousDelay.fill(100.0f);
+    clearSlots();
 }
 
 void DelayLine::setMaxDelay(std::int64_t request)
@@ -230,13 +268,20 @@ void DelayLine::setMaxDelay(std::int64_t request)
     mask = size - 1;
     ring.assign(static_cast<std::size_t>(size), 0.0f);
     writeIndex = 0;
-    interpolationState.fill(0.0f);
+    clearSlots();
 }
 
 void DelayLine::clear()
 {
     std::fill(ring.begin(), ring.end(), 0.0f);
+    clearSlots();
+}
+
+void DelayLine::clearSlots()
+{
     interpolationState.fill(0.0f);
+    lastCoefficient.fill(0.0f);
+    lastInteger.fill(-1);
 }
 
 void DelayLine::writeBlock(const float* x, int n)
@@ -256,6 +301,8 @@ void DelayLine::readRamped(float* y, int n, float target, int slot, float rampFa
     const float inc = (target - previousDelay[slot]) * rampFactor;
     float d = previousDelay[slot];
     float s = interpolationState[slot];
+    float cp = lastCoefficient[slot];
+    std::int32_t ip = lastInteger[slot];
     const auto& table = allpassTable();
     for (int j = 0; j < n; ++j)
     {
@@ -282,15 +329,35 @@ void DelayLine::readRamped(float* y, int n, float target, int slot, float rampFa
         case Interpolation::FirstOrderAllpass:
         {
             // f just below 1 can round to 256 when scaled; the table has 256 entries.
-            const auto k = std::min(static_cast<std::int32_t>(f * 256.0f), 255);
-            const float c = table[static_cast<std::size_t>(k)];
-            s = c * (a - s) + b;
-            y[j] = s;
+            const auto index = std::min(static_cast<std::int32_t>(f * 256.0f), 255);
+            const float c = table[static_cast<std::size_t>(index)];
+            const float k = std::sqrt(1.0f - c * c);
+            const float kp = std::sqrt(1.0f - cp * cp);
+            bool consume = true;
+            if (i > ip)
+            {
+                // the delay stepped past a sample: the state keeps the share of energy the new c gives it
+                const float r = std::fmin(1.0f, ((1.0f - c) / k) / ((1.0f - cp) / kp));
+                s = 0.0f + r * s;
+                consume = false;
+            }
+            else if (i < ip)
+            {
+                // the delay stepped back: take in the sample that would be skipped
+                s = k * b + (-c) * s;
+            }
+            y[j] = c * a + k * s;
+            if (consume)
+                s = k * a - c * s;
+            cp = c;
+            ip = i;
             break;
         }
         }
     }
     interpolationState[slot] = s;
+    lastCoefficient[slot] = cp;
+    lastInteger[slot] = ip;
     previousDelay[slot] = target;
 }
 

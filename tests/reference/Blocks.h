@@ -55,34 +55,54 @@ struct FirstOrderSection
 
 // Designers; first-order ones return (b0, b1, a1).
 void designFirstOrderShelf(float out[3], float frequencyHz, float gainDC, float gainHF, float sampleRate);
+// K of the bilinear transform without prewarping, shared by the first-order designs.
+float bilinearK(float frequencyHz, float sampleRate);
 void designFirstOrderTone(float out[3], float frequencyHz, float sampleRate);
 void designBiquadLowpass(float out[5], float frequencyHz, float q, float sampleRate); // a1 a2 b0 b1 b2
 
-// The HighCut low-pass, direct form II, either on its targets or on once-per-block smoothed coefficients.
-// Kept in one place because its structure is expected to change while its settled response stays.
-struct HighCutBiquad
+// The HighCut low-pass as a state-variable filter (two trapezoidal integrators): its response is the
+// cookbook biquad's, but its states stay bounded when the cut-off jumps, so a fast cut-off change neither
+// rings up nor clicks. Run on the target's coefficients or on a once-per-block smoothed g.
+struct HighCutFilter
 {
-    std::array<float, 5> target{0.0f, 0.0f, 1.0f, 0.0f, 0.0f};
-    std::array<Smoother, 5> smoothed{};
+    float target = 0.0f; // g = tan(omega / 2) of the design
+    float k = 1.0f;      // 1 / q
+    Smoother smoothed{}; // g, from 0 at construction; a reset leaves it
     float smoothing = 0.0f;
-    float w1 = 0.0f, w2 = 0.0f;
+    float s1 = 0.0f, s2 = 0.0f;
 
     void reset()
     {
-        w1 = 0.0f;
-        w2 = 0.0f;
+        s1 = 0.0f;
+        s2 = 0.0f;
     }
-    void setCoefficients(const float c[5])
-    {
-        for (int i = 0; i < 5; ++i)
-            target[i] = c[i];
-    }
+    void design(float frequencyHz, float q, float sampleRate);
     void setSmoothing(int blockLength, float timeMs, float sampleRate);
     void runDirect(float* x, int n);
     void runSmoothed(float* x, int n);
 
+    // State update s' = M s + N x and output y = C s + D x for a given g.
+    struct Coefficients
+    {
+        float m11, m12, n1, m21, m22, n2, c1, c2, d;
+    };
+    Coefficients coefficients(float g) const;
+
   private:
-    void run(float* x, int n, const float c[5]);
+    void run(float* x, int n, const Coefficients& c);
+};
+
+// "Dense Room"'s high cut: the first-order shelf from 1 at 0 Hz to gainHF at Nyquist, as a trapezoidal
+// one-pole low-pass blended with the input, so that a cut-off change moves no stored output.
+struct HighCutShelf
+{
+    float G = 1.0f;
+    float gainDC = 1.0f, gainHF = 0.01f;
+    float s = 0.0f;
+
+    void reset() { s = 0.0f; }
+    void design(float frequencyHz, float sampleRate);
+    void run(float* x, int n);
 };
 
 // Plane rotation of two blocks by amount * 90 degrees.
@@ -144,12 +164,16 @@ struct DelayLine
     std::int64_t mask = 0;
     std::int64_t writeIndex = 0;
     std::array<float, 32> previousDelay{};
+    // allpass-interpolated reads: the lattice state, the coefficient and the whole delay of the last sample
     std::array<float, 32> interpolationState{};
+    std::array<float, 32> lastCoefficient{};
+    std::array<std::int32_t, 32> lastInteger{};
 
     DelayLine();
     // The product's size rule: next power of two at or above the request. Contents survive an unchanged size.
     void setMaxDelay(std::int64_t request);
     void clear(); // write index and previous delays kept
+    void clearSlots();
     void writeBlock(const float* x, int n);
     float at(std::int64_t delay, int j) const
     {
@@ -157,6 +181,9 @@ struct DelayLine
     }
     void readInteger(float* y, int n, std::int64_t delay) const;
     // Delay glides from the slot's previous delay to target over the block, accumulated sample by sample.
+    // The allpass interpolation is a lattice whose state keeps its energy while the delay moves: when the
+    // whole delay grows the state is scaled down to the new coefficient's share, when it shrinks the skipped
+    // sample is taken in; for a steady delay it is the allpass (c + z^-1) / (1 + c z^-1).
     void readRamped(float* y, int n, float target, int slot, float rampFactor, Interpolation kind);
     void advance(int n) { writeIndex = (writeIndex - n) & mask; }
 };

@@ -106,10 +106,42 @@ Engine::Engine() : lines(84)
     for (auto& b : highCut)
         b.setSmoothing(64, 50.0f, hostRate);
     mixCoefficient = coefficientFromTime(50.0f, hostRate);
-    // The first set-up runs while every record still holds its never-set value; in particular the modulators
-    // get a negative rate here and keep stepping downwards afterwards.
+    setCrossoverGlide();
+    // The first set-up runs while every record still holds its never-set value: it sees each range's minimum,
+    // and the modulators start stepping downwards (see applyParameter).
     mode = 0;
     runSetUp();
+}
+
+float Engine::clampedValue(int k) const
+{
+    const Record& r = records[k];
+    return k == 19 ? r.value : std::clamp(r.value, r.minimum, r.maximum);
+}
+
+void Engine::setCrossoverGlide()
+{
+    // 50 ms counted in 64-sample frames at the host rate
+    crossoverGlide = coefficientFromTime(50.0f, hostRate / 64.0f);
+}
+
+void Engine::snapCrossovers()
+{
+    bassCoefficient = bassTarget;
+    highCoefficient = highTarget;
+}
+
+void Engine::glideCrossovers()
+{
+    // within 1e-6 of the target it snaps onto it; at 44.1 kHz and above the float step rounds to nothing a
+    // little before that, and the coefficient rests a few millionths short until the next snap
+    auto glide = [this](float& c, float target)
+    {
+        const float next = (target - c) * crossoverGlide + c;
+        c = std::fabs(target - next) <= 1e-6f * std::fabs(target) ? target : next;
+    };
+    glide(bassCoefficient, bassTarget);
+    glide(highCoefficient, highTarget);
 }
 
 void Engine::setParameterNormalised(int k, float x)
@@ -132,8 +164,9 @@ void Engine::setParameterNormalised(int k, float x)
 
 void Engine::designToneSections()
 {
+    // kept below Nyquist at low rates; the stored cut-off stays
     float d[3];
-    designFirstOrderTone(d, toneCutoff, internalRate);
+    designFirstOrderTone(d, std::min(toneCutoff, 0.45f * internalRate), internalRate);
     const float a = d[0];
     for (int c = 0; c < 2; ++c)
     {
@@ -202,6 +235,7 @@ void Engine::reset()
     std::memset(early, 0, sizeof early);
     std::memset(late, 0, sizeof late);
     std::memset(lineBuffer, 0, sizeof lineBuffer);
+    snapCrossovers();
 }
 
 void Engine::setSampleRate(int rate)
@@ -217,6 +251,8 @@ void Engine::setSampleRate(int rate)
     for (auto& b : highCut)
         b.setSmoothing(64, 50.0f, hostRate);
     mixCoefficient = coefficientFromTime(50.0f, hostRate);
+    setCrossoverGlide();
+    snapCrossovers();
 }
 
 void Engine::runSetUp()
@@ -242,6 +278,7 @@ void Engine::runSetUp()
         applyParameter(k);
     if (m.writeSigns)
         m.writeSigns(*this);
+    snapCrossovers();
 }
 
 void Engine::switchMode(float typeValue)
@@ -270,11 +307,20 @@ void Engine::setEarlySize()
     }
 }
 
+float Engine::depthScale() const
+{
+    // below 44.1 kHz the same depth in samples would be a wider swing in time than the loops were tuned for
+    return std::fmin(1.0f, hostRate / 44100.0f);
+}
+
 void Engine::applyParameter(int k)
 {
     if (k < 0 || k >= kParameters)
         return;
-    const float x = records[k].value;
+    const float x = clampedValue(k);
+    // A never-set rate record leaves one trace: the modulators start the other way round, as a negative rate
+    // would turn them.
+    const bool neverSet = records[k].value == -10000.0f;
     const float blockRate = internalRate / blockLength;
     const ModeSpec& m = spec();
     switch (k)
@@ -301,14 +347,12 @@ void Engine::applyParameter(int k)
     case 3:
     {
         highCutFrequency = x;
-        float biquad[5];
-        designBiquadLowpass(biquad, x, 0.7071f, hostRate);
-        for (auto& b : highCut)
-            b.setCoefficients(biquad);
-        float d[3];
-        designFirstOrderShelf(d, x, 1.0f, 0.01f, hostRate);
+        // kept below Nyquist at low rates
+        const float f = std::min(x, 0.45f * hostRate);
+        for (auto& h : highCut)
+            h.design(f, 0.7071f, hostRate);
         for (auto& s : shelf)
-            s.loadDesign(d);
+            s.design(f, hostRate);
         break;
     }
     case 4:
@@ -338,10 +382,12 @@ void Engine::applyParameter(int k)
             const auto fi = static_cast<float>(i);
             lateModulators[i].setRate(x + 0.0311f * fi, blockRate);
             lateModulators[i].setRandomPeriod(x * 4.67f + 0.0538f * fi, blockRate);
+            if (neverSet)
+                lateModulators[i].step = -lateModulators[i].step;
         }
         break;
     case 8:
-        lateDepth = 128.0f * x * internalRate / hostRate;
+        lateDepth = 128.0f * x * internalRate / hostRate * depthScale();
         break;
     case 9:
         bassMultiplier = x;
@@ -350,7 +396,7 @@ void Engine::applyParameter(int k)
         m.decayBass(*this);
         break;
     case 10:
-        bassCoefficient = coefficientFromFrequency(x, internalRate);
+        bassTarget = coefficientFromFrequency(x, internalRate);
         break;
     case 11:
         highMultiplier = x;
@@ -358,7 +404,7 @@ void Engine::applyParameter(int k)
         m.decayHigh(*this);
         break;
     case 12:
-        highCoefficient = coefficientFromFrequency(x, internalRate);
+        highTarget = coefficientFromFrequency(x, internalRate);
         break;
     case 13:
         earlySize = x;
@@ -378,9 +424,12 @@ void Engine::applyParameter(int k)
         earlyModulators[0].setRandomPeriod(x * 4.67f, blockRate);
         earlyModulators[1].setRate(x + 0.0311f, blockRate);
         earlyModulators[1].setRandomPeriod(x * 4.67f + 0.0538f, blockRate);
+        if (neverSet)
+            for (auto& e : earlyModulators)
+                e.step = -e.step;
         break;
     case 16:
-        earlyDepth = 128.0f * x * internalRate / hostRate;
+        earlyDepth = 128.0f * x * internalRate / hostRate * depthScale();
         break;
     case 17:
     {
@@ -411,14 +460,14 @@ void Engine::process(const float* inL, const float* inR, float* outL, float* out
     {
         const float w = wet.step(wetTarget, mixCoefficient);
         const float d = dry.step(dryTarget, mixCoefficient);
-        const float l = inL[i];
-        const float r = inR[i];
+        // a non-finite sample would stay in the loops for good, and a host may pass it on: it counts as 0
+        const float l = std::isfinite(inL[i]) ? inL[i] : 0.0f;
+        const float r = std::isfinite(inR[i]) ? inR[i] : 0.0f;
         const int p = framePosition;
         outL[i] = l * d + frame[0][p] * w;
         outR[i] = r * d + frame[1][p] * w;
-        // a non-finite sample would stay in the loops for good; the dry path passes it as it is
-        frame[0][p] = std::isfinite(l) ? l : 0.0f;
-        frame[1][p] = std::isfinite(r) ? r : 0.0f;
+        frame[0][p] = l;
+        frame[1][p] = r;
         if (++framePosition == 64)
         {
             framePosition = 0;
@@ -432,6 +481,8 @@ void Engine::runFrame()
     const ModeSpec& m = spec();
     const int B = m.halfRate ? 32 : 64;
     const float rampFactor = 1.0f / static_cast<float>(B);
+
+    glideCrossovers();
 
     // 1. modulators
     float u[2], v[2];
@@ -553,8 +604,8 @@ void Engine::runFrame()
             frame[c][j] = late[c][j] * lateGain + early[c][j];
         if (!m.halfRate)
         {
-            highCut[c].runDirect(frame[c], 64);
             toneOut[c].run(frame[c], 64);
+            highCut[c].runDirect(frame[c], 64);
             continue;
         }
         toneOut[c].run(frame[c], 32);
@@ -578,6 +629,15 @@ void Engine::runFrame()
         lines[n].advance(B);
     for (int j = 0; j < m.lateLinesUsed; ++j)
         lateLine(j).advance(B);
+
+    // 18. a state that went non-finite would never recover: start again from silence
+    for (int c = 0; c < 2; ++c)
+        for (int j = 0; j < 64; ++j)
+            if (!std::isfinite(frame[c][j]))
+            {
+                reset();
+                return;
+            }
 }
 
 } // namespace kestrune::reference

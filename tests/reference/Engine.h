@@ -18,7 +18,7 @@ struct Record
     float minimum = 0.0f;
     float maximum = 0.0f;
     float defaultValue = 0.0f;
-    float value = -10000.0f; // never set
+    float value = -10000.0f; // never set: the set-ups see the range's minimum
     float normalised = -1.0f;
     std::uint32_t curve = 0; // 0 linear, 3 scaled (the mode selector)
 };
@@ -85,6 +85,8 @@ class Engine
     void process(const float* inL, const float* inR, float* outL, float* outR, int numSamples);
 
     void applyParameter(int k);
+    // The record's value as the set-ups see it: inside its range (a never-set record at its minimum).
+    float clampedValue(int k) const;
     void setEarlySize();
     const ModeSpec& spec() const { return modeSpec(mode); }
     DelayLine& lateLine(int j) { return lines[kFirstLateLine + j]; }
@@ -107,8 +109,8 @@ class Engine
     float lateSize = 0.0f, earlySize = 0.0f;
     float lateCross = 0.0f, earlyCross = 0.0f;
     float lateModRate = 0.0f, earlyModRate = 0.0f;
-    float lateDepth = 0.0f, earlyDepth = 0.0f; // samples
-    float bassCoefficient = 0.0f, highCoefficient = 0.0f;
+    float lateDepth = 0.0f, earlyDepth = 0.0f;  // samples
+    float bassTarget = 0.0f, highTarget = 0.0f; // crossover coefficients as designed
     float earlySendCos = 0.0f, earlySendSin = 0.0f;
     float diffusion = 0.0f;
 
@@ -133,8 +135,9 @@ class Engine
     std::array<CrossoverLowpass, 32> bassCrossover{}, highCrossover{};
     std::array<CrossoverLowpass, 2> auxiliary{};
     Smoother wet, dry;
-    std::array<HighCutBiquad, 2> highCut{};
-    std::array<FirstOrderSection, 2> shelf{}, toneIn{}, toneOut{};
+    std::array<HighCutFilter, 2> highCut{};
+    std::array<HighCutShelf, 2> shelf{};
+    std::array<FirstOrderSection, 2> toneIn{}, toneOut{};
     std::array<Modulator, 32> lateModulators;
     std::array<Modulator, 2> earlyModulators;
     std::array<Rotator, 50> rotators{};
@@ -152,6 +155,11 @@ class Engine
     float late[2][64]{};
     float lineBuffer[32][64]{};
 
+    // Crossover coefficients the blocks read: they glide to their targets once per frame, so that a crossover
+    // change moves no band's gain by a step, and snap to them at set-up, rate change and reset.
+    float bassCoefficient = 0.0f, highCoefficient = 0.0f;
+    float crossoverGlide = 0.0f;
+
     // Per-frame modulation, written by the mode's modulator step
     std::array<float, 32> lateOffset{};
 
@@ -161,6 +169,10 @@ class Engine
     void designToneSections();
     void sizeRings();
     void runFrame();
+    void glideCrossovers();
+    void snapCrossovers();
+    void setCrossoverGlide();
+    float depthScale() const;
 };
 
 } // namespace kestrune::reference

@@ -1,12 +1,16 @@
-// The reference against the worked examples of its own description, its building blocks against their closed
-// forms, and a few properties of its renders as a check on the reference itself.
+// The reference against the worked examples of its own description and of its deliberate departures, its
+// building blocks against their closed forms, and a few properties of its renders as a check on the reference
+// itself.
 #include "Engine.h"
+#include "ReferenceQuantities.h"
 #include "WorkedExamples.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <random>
@@ -22,7 +26,15 @@ namespace kestrune::reference
 namespace
 {
 
-using examples::kWorkedExamples;
+void checkRow(const examples::WorkedExample& row)
+{
+    auto engine = std::make_unique<Engine>();
+    examples::prepare(*engine, row);
+    const double actual = readQuantity(*engine, row.quantity, row.item);
+    EXPECT_NEAR(actual, row.expected, row.tolerance)
+        << "mode " << row.mode << ", " << row.hostRate << " Hz, quantity " << static_cast<int>(row.quantity)
+        << " item " << row.item;
+}
 
 class WorkedExampleTest : public ::testing::TestWithParam<std::size_t>
 {
@@ -30,17 +42,23 @@ class WorkedExampleTest : public ::testing::TestWithParam<std::size_t>
 
 TEST_P(WorkedExampleTest, MatchesExpectedValue)
 {
-    const auto& row = kWorkedExamples[GetParam()];
-    auto engine = std::make_unique<Engine>();
-    examples::prepare(*engine, row);
-    const double actual = examples::readQuantity(*engine, row.quantity, row.item);
-    EXPECT_NEAR(actual, row.expected, row.tolerance)
-        << "mode " << row.mode << ", " << row.hostRate << " Hz, quantity " << static_cast<int>(row.quantity)
-        << " item " << row.item;
+    checkRow(examples::kWorkedExamples[GetParam()]);
 }
 
 INSTANTIATE_TEST_SUITE_P(Reference, WorkedExampleTest,
-                         ::testing::Range<std::size_t>(0, std::size(kWorkedExamples)));
+                         ::testing::Range<std::size_t>(0, std::size(examples::kWorkedExamples)));
+
+class DepartureExampleTest : public ::testing::TestWithParam<std::size_t>
+{
+};
+
+TEST_P(DepartureExampleTest, MatchesExpectedValue)
+{
+    checkRow(examples::kDepartureExamples[GetParam()]);
+}
+
+INSTANTIATE_TEST_SUITE_P(Reference, DepartureExampleTest,
+                         ::testing::Range<std::size_t>(0, std::size(examples::kDepartureExamples)));
 
 // Engine prepared as the processor prepares it: defaults in index order, then settings, then the rate.
 std::unique_ptr<Engine> makeEngine(int mode, int rate, std::vector<std::pair<int, float>> settings = {})
@@ -107,24 +125,140 @@ TEST(ReferenceBlocks, FirstOrderSectionsAndToneDesign)
         EXPECT_NEAR(a[j], b[j], 1e-6) << j;
 }
 
-TEST(ReferenceBlocks, HighCutBiquadDirectSmoothedAndReset)
+// The cookbook low-pass designed and run in double: the filter both high cuts stand for.
+std::vector<double> cookbookImpulse(float hz, float rate, int n)
 {
-    HighCutBiquad constructed;
-    float x[8] = {1, 0, 0, 0, 0.5f, 0, 0, 0};
-    constructed.runDirect(x, 8);
-    EXPECT_EQ(x[0], 1.0f);
-    EXPECT_EQ(x[4], 0.5f);
+    const float omega = hz * 6.28318f / rate;
+    const double sn = std::sin(static_cast<double>(omega)), cs = std::cos(static_cast<double>(omega));
+    const double alpha = sn / (2.0 * static_cast<double>(0.7071f)), a0 = 1.0 + alpha;
+    const double a1 = -2.0 * cs / a0, a2 = (1.0 - alpha) / a0, b0 = (1.0 - cs) / 2.0 / a0,
+                 b1 = (1.0 - cs) / a0;
+    std::vector<double> h(static_cast<std::size_t>(n));
+    double w1 = 0.0, w2 = 0.0;
+    for (int i = 0; i < n; ++i)
+    {
+        const double w0 = (i == 0 ? 1.0 : 0.0) - a1 * w1 - a2 * w2;
+        h[static_cast<std::size_t>(i)] = b0 * w0 + b1 * w1 + b0 * w2;
+        w2 = w1;
+        w1 = w0;
+    }
+    return h;
+}
 
-    HighCutBiquad smoothed;
-    smoothed.setSmoothing(64, 50.0f, 48000.0f);
-    float y[64];
-    std::fill(y, y + 64, 1.0f);
-    smoothed.runSmoothed(y, 64);
-    // the smoothed coefficients start at 0: the first block takes one step of about 2.6 % towards the design
-    EXPECT_NEAR(y[0], 1.0 - std::exp(-1.0 / 37.5), 1e-6);
-    const auto before = smoothed.smoothed[2].value;
-    smoothed.reset();
-    EXPECT_EQ(smoothed.smoothed[2].value, before);
+struct FilterCase
+{
+    float hz, rate;
+};
+constexpr FilterCase kFilterCases[] = {{100, 44100}, {1000, 48000}, {8000, 48000}, {15000, 96000},
+                                       {3000, 8000}, {100, 96000},  {3600, 8000}};
+
+TEST(ReferenceBlocks, BiquadDesignerIsTheCookbookLowpass)
+{
+    for (const auto& [hz, rate] : kFilterCases)
+    {
+        float c[5];
+        designBiquadLowpass(c, hz, 0.7071f, rate);
+        const double w = static_cast<double>(hz * 6.28318f / rate);
+        const double alpha = std::sin(w) / (2.0 * static_cast<double>(0.7071f)), a0 = 1.0 + alpha;
+        const double expected[5] = {-2.0 * std::cos(w) / a0, (1.0 - alpha) / a0,
+                                    (1.0 - std::cos(w)) / 2.0 / a0, (1.0 - std::cos(w)) / a0,
+                                    (1.0 - std::cos(w)) / 2.0 / a0};
+        for (int i = 0; i < 5; ++i)
+            EXPECT_NEAR(c[i], expected[i], 4e-7 * std::fabs(expected[i]) + 1e-12) << hz << " Hz " << i;
+    }
+}
+
+// The state-variable high cut is the cookbook low-pass in another structure: same impulse response up to the
+// rounding of its float states.
+TEST(ReferenceBlocks, HighCutImpulseIsTheCookbookLowpass)
+{
+    for (const auto& [hz, rate] : kFilterCases)
+    {
+        HighCutFilter h;
+        h.design(hz, 0.7071f, rate);
+        const int n = 16384;
+        std::vector<float> x(static_cast<std::size_t>(n), 0.0f);
+        x[0] = 1.0f;
+        for (int i = 0; i < n; i += 64)
+            h.runDirect(x.data() + i, 64);
+        const auto expected = cookbookImpulse(hz, rate, n);
+        double worst = 0.0;
+        for (std::size_t i = 0; i < x.size(); ++i)
+            worst = std::max(worst, std::fabs(x[i] - expected[i]));
+        EXPECT_LT(worst, 2e-7) << hz << " Hz at " << rate;
+    }
+}
+
+// A cut-off jump on running noise: the output never leaves the range that either cut-off gives on its own
+// (a direct-form biquad leaves it by a factor of about 60 on the upward jump).
+TEST(ReferenceBlocks, HighCutJumpDoesNotOvershoot)
+{
+    for (const auto& [from, to] : {std::pair{15000.0f, 100.0f}, std::pair{100.0f, 15000.0f}})
+    {
+        const auto x = noise(48000, 11);
+        auto run = [&](bool jump, float first)
+        {
+            HighCutFilter h;
+            h.design(first, 0.7071f, 48000.0f);
+            std::vector<float> y = x;
+            for (std::size_t i = 0; i < y.size(); i += 64)
+            {
+                if (jump && i == 24000)
+                    h.design(to, 0.7071f, 48000.0f);
+                h.runDirect(y.data() + i, 64);
+            }
+            return y;
+        };
+        const auto jumped = run(true, from);
+        const auto before = run(false, from);
+        const auto after = run(false, to);
+        float steady = 0.0f, worst = 0.0f;
+        for (std::size_t i = 24000; i < x.size(); ++i)
+        {
+            steady = std::max({steady, std::fabs(before[i]), std::fabs(after[i])});
+            worst = std::max(worst, std::fabs(jumped[i]));
+        }
+        EXPECT_LE(worst, steady) << from << " -> " << to;
+    }
+}
+
+TEST(ReferenceBlocks, HighCutSmoothedStartsSilentAndResetKeepsIt)
+{
+    HighCutFilter h;
+    h.design(8000.0f, 0.7071f, 48000.0f);
+    h.setSmoothing(64, 50.0f, 48000.0f);
+    std::vector<float> y(64 * 1500, 1.0f);
+    for (std::size_t i = 0; i < y.size(); i += 64)
+        h.runSmoothed(y.data() + i, 64);
+    // g starts at 0 (silence) and moves with a 50 ms time constant counted in blocks
+    EXPECT_LT(y[0], 0.01f);
+    EXPECT_NEAR(y.back(), 1.0f, 1e-6);
+    EXPECT_NEAR(h.smoothed.value, h.target, 1e-5f * h.target); // the float step stalls a few ulps short
+    const float g = h.smoothed.value;
+    h.reset();
+    EXPECT_EQ(h.smoothed.value, g);
+    EXPECT_EQ(h.s1, 0.0f);
+    EXPECT_EQ(h.s2, 0.0f);
+}
+
+// "Dense Room"'s trapezoidal shelf is the first-order shelf of the designer in another structure.
+TEST(ReferenceBlocks, HighCutShelfIsTheFirstOrderShelf)
+{
+    for (const auto& [hz, rate] : kFilterCases)
+    {
+        HighCutShelf shelf;
+        shelf.design(hz, rate);
+        float d[3];
+        designFirstOrderShelf(d, hz, 1.0f, 0.01f, rate);
+        FirstOrderSection section;
+        section.loadDesign(d);
+        std::vector<float> a(4096, 0.0f), b(4096, 0.0f);
+        a[0] = b[0] = 1.0f;
+        shelf.run(a.data(), 4096);
+        section.run(b.data(), 4096);
+        for (std::size_t i = 0; i < a.size(); ++i)
+            ASSERT_NEAR(a[i], b[i], 1e-7) << hz << " Hz at " << rate << ", sample " << i;
+    }
 }
 
 TEST(ReferenceBlocks, RotatorValuesAndEnergy)
@@ -224,6 +358,72 @@ TEST(ReferenceBlocks, DelayLineSizesAndReads)
     EXPECT_EQ(y[1], 99.0f);
 }
 
+// At a steady delay the lattice read is the allpass (c + z^-1) / (1 + c z^-1) of the direct form.
+TEST(ReferenceBlocks, LatticeReadAtSteadyDelayIsTheDirectFormAllpass)
+{
+    for (float delay : {10.3f, 37.75f, 5.01f, 100.999f, 64.5f})
+    {
+        const auto x = noise(4096, 5);
+        DelayLine line;
+        line.setMaxDelay(16000);
+        line.previousDelay[3] = delay;
+        const auto i = static_cast<int>(delay);
+        const float c = allpassTable()[static_cast<std::size_t>((delay - static_cast<float>(i)) * 256.0f)];
+        float s = 0.0f;
+        for (int start = 0; start < 4096; start += 32)
+        {
+            float y[32];
+            line.writeBlock(x.data() + start, 32);
+            line.readRamped(y, 32, delay, 3, 1.0f / 32.0f, Interpolation::FirstOrderAllpass);
+            line.advance(32);
+            for (int j = 0; j < 32; ++j)
+            {
+                const int n = start + j;
+                const float a = n - i >= 0 ? x[static_cast<std::size_t>(n - i)] : 0.0f;
+                const float b = n - i - 1 >= 0 ? x[static_cast<std::size_t>(n - i - 1)] : 0.0f;
+                s = c * (a - s) + b;
+                ASSERT_NEAR(y[j], s, 2e-6) << delay << ", sample " << n;
+            }
+        }
+    }
+}
+
+// While the delay moves, the lattice gives back no more energy than it was given (the direct form pumps:
+// 1.07 to 1.10 times the input energy under jumps, just above 1 under sweeps).
+TEST(ReferenceBlocks, LatticeReadKeepsEnergyWhileTheDelayMoves)
+{
+    auto jumps = [](int, std::mt19937& g) { return std::uniform_real_distribution<float>(5.0f, 60.0f)(g); };
+    auto sweep = [](int block, std::mt19937&)
+    { return 30.0f + 20.0f * std::sin(0.05f * static_cast<float>(block)); };
+    auto wobble = [](int block, std::mt19937&)
+    { return 30.0f + 3.0f * std::sin(0.3f * static_cast<float>(block)); };
+    const std::function<float(int, std::mt19937&)> paths[] = {jumps, sweep, wobble};
+    for (std::size_t p = 0; p < std::size(paths); ++p)
+        for (unsigned seed : {1u, 2u, 3u})
+        {
+            std::mt19937 g(seed);
+            const auto x = noise(32000, seed);
+            DelayLine line;
+            line.setMaxDelay(16000);
+            double in = 0.0, out = 0.0;
+            for (int block = 0; block < 3000; ++block)
+            {
+                float v[32] = {}, y[32];
+                for (int j = 0; j < 32 && block < 1000; ++j)
+                    v[j] = x[static_cast<std::size_t>(32 * block + j)];
+                for (float e : v)
+                    in += static_cast<double>(e) * e;
+                line.writeBlock(v, 32);
+                line.readRamped(y, 32, paths[p](block, g), 0, 1.0f / 32.0f, Interpolation::FirstOrderAllpass);
+                line.advance(32);
+                for (float e : y)
+                    out += static_cast<double>(e) * e;
+            }
+            EXPECT_LE(out, in) << "path " << p << ", seed " << seed;
+            EXPECT_GT(out, 0.8 * in) << "path " << p << ", seed " << seed;
+        }
+}
+
 TEST(ReferenceBlocks, AllpassSectionShorterThanTheBlockReadsOneRingBack)
 {
     DelayLine line;
@@ -285,10 +485,31 @@ TEST(ReferenceBlocks, HalfbandResponseAndConstantLevel)
 
 // ---- the engine ----
 
+TEST(ReferenceEngine, NeverSetRecordsSeeTheirMinimumAndTurnTheModulators)
+{
+    Engine fresh;
+    EXPECT_EQ(fresh.parameterValue(1), -10000.0f);
+    EXPECT_EQ(fresh.predelay, 2.0f); // 0 ms
+    EXPECT_EQ(fresh.highCutFrequency, 100.0f);
+    EXPECT_EQ(fresh.lateModulators[5].stepSize, 2.0f * (0.05f + 0.0311f * 5.0f) / 750.0f);
+    // the construction set-up turned every modulator round, as a negative rate does; a second set-up while
+    // the rate records are still never set turns them round again
+    for (const auto& m : fresh.lateModulators)
+        EXPECT_LT(m.step, 0.0f);
+    EXPECT_LT(fresh.earlyModulators[1].step, 0.0f);
+    fresh.setParameterNormalised(19, 2.0f / 12.0f);
+    EXPECT_GT(fresh.lateModulators[0].step, 0.0f);
+    EXPECT_GT(fresh.earlyModulators[0].step, 0.0f);
+    Modulator twice;
+    twice.setRate(-10000.0f, 750.0f);
+    twice.setRate(-10000.0f, 750.0f);
+    EXPECT_GT(twice.step, 0.0f);
+}
+
 TEST(ReferenceEngine, ParameterDispatchAndConstruction)
 {
     auto e = makeEngine(0, 48000);
-    // the construction set-up ran on never-set records: the late modulators step downwards
+    // once the rates are set the direction stays
     EXPECT_LT(e->lateModulators[0].step, 0.0f);
     EXPECT_LT(e->earlyModulators[1].step, 0.0f);
     // the same normalised value again does not dispatch
@@ -419,19 +640,99 @@ TEST(ReferenceEngine, BlockSizeAndInPlaceIndependence)
     }
 }
 
-TEST(ReferenceEngine, NonFiniteInputStaysOutOfTheWetPath)
+TEST(ReferenceEngine, NonFiniteInputCountsAsSilence)
 {
-    auto e = makeEngine(0, 48000);
-    std::vector<float> l(8192, 0.1f), r(8192, 0.1f);
+    auto e = makeEngine(0, 48000, {{0, 50.0f}});
+    auto l = noise(8192, 1), r = noise(8192, 2);
+    auto zeroedL = l, zeroedR = r;
     l[100] = std::numeric_limits<float>::quiet_NaN();
     r[200] = std::numeric_limits<float>::infinity();
+    zeroedL[100] = 0.0f;
+    zeroedR[200] = 0.0f;
     render(*e, l, r, 256);
-    for (std::size_t i = 0; i < l.size(); ++i)
-    {
-        EXPECT_TRUE(i == 100 || std::isfinite(l[i])) << i;
-        EXPECT_TRUE(i == 200 || std::isfinite(r[i])) << i;
-    }
+    auto z = makeEngine(0, 48000, {{0, 50.0f}});
+    render(*z, zeroedL, zeroedR, 256);
+    EXPECT_EQ(l, zeroedL);
+    EXPECT_EQ(r, zeroedR);
 }
+
+class ReferenceSafetyNet : public ::testing::TestWithParam<int>
+{
+};
+
+// A state that turns non-finite is caught at the end of its frame: the engine resets, the frame comes out
+// silent, and the next input gets a finite tail again.
+TEST_P(ReferenceSafetyNet, NonFiniteStateResets)
+{
+    auto e = makeEngine(GetParam(), 48000);
+    std::vector<float> l(2048, 0.0f), r(2048, 0.0f);
+    l[0] = 1.0f;
+    render(*e, l, r, 512);
+    e->lineBuffer[0][0] = std::numeric_limits<float>::quiet_NaN();
+    std::vector<float> x(4096, 0.0f), y(4096, 0.0f);
+    x[1000] = 1.0f;
+    render(*e, x, y, 512);
+    float tail = 0.0f;
+    for (std::size_t i = 0; i < x.size(); ++i)
+    {
+        ASSERT_TRUE(std::isfinite(x[i]) && std::isfinite(y[i])) << i;
+        tail = std::max(tail, std::fabs(x[i]));
+    }
+    EXPECT_GT(tail, 1e-6f);
+    // without the reset the NaN would stay in the rings for good
+    for (int line = 0; line < 84; ++line)
+        for (float v : e->lines[static_cast<std::size_t>(line)].ring)
+            ASSERT_TRUE(std::isfinite(v)) << "line " << line;
+}
+
+INSTANTIATE_TEST_SUITE_P(Reference, ReferenceSafetyNet, ::testing::Range(0, 12));
+
+class ReferenceCrossoverGlide : public ::testing::TestWithParam<int>
+{
+};
+
+// The crossover coefficients glide once per frame towards their targets without passing them and come to
+// rest next to them within about a second (at 44.1 kHz and above the last float step rounds to nothing a
+// few ulps before the snap band, so they rest up to about 1e-5 short); a set-up puts them there at once.
+TEST_P(ReferenceCrossoverGlide, GlidesToTheTargetAndSnapsAtSetUp)
+{
+    const int rate = GetParam();
+    auto e = makeEngine(0, rate);
+    e->setParameterNormalised(10, examples::normalisedFor(10, 5000.0));
+    e->setParameterNormalised(12, examples::normalisedFor(12, 2000.0));
+    const float bassStart = e->bassCoefficient;
+    ASSERT_LT(bassStart, e->bassTarget);
+    ASSERT_GT(e->highCoefficient, e->highTarget);
+    std::vector<float> l(64, 0.0f), r(64, 0.0f);
+    int frames = 0;
+    float bass = bassStart, high = e->highCoefficient;
+    for (;; ++frames)
+    {
+        render(*e, l, r, 64);
+        if (frames == 0)
+        {
+            EXPECT_EQ(e->bassCoefficient, (e->bassTarget - bassStart) * e->crossoverGlide + bassStart);
+        }
+        ASSERT_GE(e->bassCoefficient, bass);
+        ASSERT_LE(e->bassCoefficient, e->bassTarget);
+        ASSERT_LE(e->highCoefficient, high);
+        ASSERT_GE(e->highCoefficient, e->highTarget);
+        if (e->bassCoefficient == bass && e->highCoefficient == high)
+            break;
+        bass = e->bassCoefficient;
+        high = e->highCoefficient;
+        ASSERT_LT(frames, rate / 64) << "still moving after a second";
+    }
+    EXPECT_GT(frames, rate / 64 / 4); // 50 ms per e-fold: not a jump
+    EXPECT_NEAR(e->bassCoefficient, e->bassTarget, 1e-5 * e->bassTarget);
+    EXPECT_NEAR(e->highCoefficient, e->highTarget, 1e-5 * e->highTarget);
+    e->setParameterNormalised(10, examples::normalisedFor(10, 300.0));
+    e->setParameterNormalised(19, examples::normalisedFor(19, 2.0));
+    EXPECT_EQ(e->bassCoefficient, e->bassTarget);
+    EXPECT_EQ(e->highCoefficient, e->highTarget);
+}
+
+INSTANTIATE_TEST_SUITE_P(Reference, ReferenceCrossoverGlide, ::testing::Values(22050, 48000, 96000));
 
 // RT60 of the impulse response by backward integration, fitted between -5 and -35 dB.
 double measuredRt60(const std::vector<float>& h, float rate)

@@ -1,20 +1,18 @@
 // Derived values at worked settings: lengths, taps, gains, normalisations, filter designs, modulator steps.
 // Each row names a mode (0-11), a host rate, up to three settings in real units (applied after the twenty
 // defaults and the mode, before the rate), the quantity and its expected value with an absolute tolerance.
-// The rows are independent of any implementation: only readQuantity knows the reference engine, so the same
-// table can be run against another engine by giving it its own reader.
+// The rows are independent of any implementation and this header includes none: each engine that runs them
+// brings its own reader of the quantities (the reference's is in ReferenceQuantities.h).
 //
 // Tolerances: exact for integers and designed constants; a few float ulps plus the rounding of the
 // normalised parameter value for values given as formulas; the printed digits for values given rounded.
 #pragma once
 
-#include "Engine.h"
-
 #include <array>
 #include <cmath>
 #include <cstdint>
 
-namespace kestrune::reference::examples
+namespace kestrune::examples
 {
 
 enum Parameter : int
@@ -95,11 +93,13 @@ enum class Quantity
     MixCoefficient,
     BassCoefficient,
     HighCoefficient,
-    BiquadSmoothing,
-    BiquadGainAtCutoff, // magnitude of the HighCut low-pass at its own frequency
-    ToneCoefficient,    // a of the tone allpass
-    ShelfGainDC,
+    HighCutSmoothing,    // per-frame smoothing coefficient of the smoothed high cut
+    HighCutGainAtCutoff, // magnitude of the HighCut low-pass at its own frequency
+    HighCutGain,         // item: frequency in Hz
+    ToneCoefficient,     // a of the tone allpass
+    ShelfGainDC,         // the "Dense Room" high-cut shelf
     ShelfGainNyquist,
+    CrossoverGlide,  // per-frame step of the crossover coefficients towards their targets
     LateModStepSize, // item: late modulator
     LateModPeriod,
     EarlyModStepSize, // item: early modulator
@@ -152,11 +152,18 @@ inline double sine(double amount)
 {
     return std::sin(amount * kPi / 2.0);
 }
+// a of the first-order tone allpass, bilinear without prewarping
+inline double tone(double hz, double rate)
+{
+    const double k = 2.0 * rate / (hz * 6.28318);
+    return (1.0 - k) / (1.0 + k);
+}
 } // namespace detail
 
 using Q = Quantity;
 using detail::rt60;
 using detail::sine;
+using detail::tone;
 
 // clang-format off
 inline const WorkedExample kWorkedExamples[] = {
@@ -211,8 +218,8 @@ inline const WorkedExample kWorkedExamples[] = {
     {10, 48000, {}, Q::ToneCoefficient, 0, -0.9489760, 1e-6},
     {11, 44100, {}, Q::ToneCoefficient, 0, -0.3759887, 1e-6},
     {0, 48000, {}, Q::MixCoefficient, 0, 1.0 - std::exp(-1.0 / 2400.0), 1e-9},
-    {0, 48000, {}, Q::BiquadSmoothing, 0, 1.0 - std::exp(-1000.0 / (50.0 * 750.0)), 1e-8},
-    {0, 48000, {{{kHighCut, 1000}}}, Q::BiquadGainAtCutoff, 0, 0.7071, 1e-3},
+    {0, 48000, {}, Q::HighCutSmoothing, 0, 1.0 - std::exp(-1000.0 / (50.0 * 750.0)), 1e-8},
+    {0, 48000, {{{kHighCut, 1000}}}, Q::HighCutGainAtCutoff, 0, 0.7071, 1e-3},
     {11, 48000, {}, Q::ShelfGainDC, 0, 1.0, 1e-6},
     {11, 48000, {}, Q::ShelfGainNyquist, 0, 0.01, 1e-6},
 
@@ -436,114 +443,73 @@ inline const WorkedExample kWorkedExamples[] = {
     {11, 48000, {{{kHighMultiply, 1}}}, Q::HighRatio, 31, 1.0, 1e-6},
     {11, 48000, {}, Q::SignLeft, 4, -0.25, 0.0},
 };
+
+// The engine's deliberate departures, where they show in a derived value: the crossover glide, and below
+// 44.1 kHz the depths that shrink with the rate, the cut-offs kept below Nyquist and the late lengths held at
+// their least working value (a section no shorter than its block, a plain delay no shorter than 0), with the
+// gains and size totals formed from the held lengths.
+inline const WorkedExample kDepartureExamples[] = {
+    {0, 48000, {}, Q::CrossoverGlide, 0, 1.0 - std::exp(-1000.0 / (50.0 * 750.0)), 1e-8},
+    {4, 44100, {}, Q::CrossoverGlide, 0, 1.0 - std::exp(-1000.0 / (50.0 * 44100.0 / 64.0)), 1e-8},
+
+    {0, 22050, {{{kLateModDepth, 1}}}, Q::LateDepth, 0, 64.0, 1e-5},
+    {4, 22050, {{{kLateModDepth, 1}}}, Q::LateDepth, 0, 32.0, 1e-5},
+    {0, 8000, {{{kEarlyModDepth, 1}}}, Q::EarlyDepth, 0, 128.0 * 8000.0 / 44100.0, 1e-4},
+
+    {4, 8000, {}, Q::ToneCoefficient, 0, tone(1800, 4000), 1e-6},
+    {2, 8000, {}, Q::ToneCoefficient, 0, tone(2122, 8000), 1e-6},
+    {0, 8000, {{{kHighCut, 8000}}}, Q::HighCutGain, 3600, 0.7071, 1e-3},
+    {0, 8000, {{{kHighCut, 3000}}}, Q::HighCutGain, 3000, 0.7071, 1e-3},
+
+    // "Large Room": plain lines held at 0, the gain of a held-at-0 line exactly 1
+    {0, 8000, {{{kLateSize, 0}}}, Q::LateLength, 0, 0.0, 0.0},
+    {0, 8000, {{{kLateSize, 0}}}, Q::LateLength, 5, 0.0, 0.0},
+    {0, 8000, {{{kLateSize, 0}}}, Q::LateLength, 6, 3842.00757 / 60 - 64, 1e-4},
+    {0, 8000, {{{kLateSize, 0}}}, Q::MidGain, 0, 1.0, 0.0},
+    // "Medium Room": the section held at the block, the delay segment formed from the held section
+    {1, 6000, {{{kLateSize, 0}}}, Q::LateLength, 0, 64.0, 0.0},
+    {1, 6000, {{{kLateSize, 0}}}, Q::LateLength, 16, 11327.157 / 80 - 128, 1e-3},
+    // "Bright Room": sections held at the block, the loop's bass gain over the held lengths
+    {2, 8000, {{{kLateSize, 0}}}, Q::LateLength, 0, 64.0, 0.0},
+    {2, 8000, {{{kLateSize, 0}}}, Q::LateLength, 18, 64.0, 0.0},
+    {2, 8000, {{{kLateSize, 0}}}, Q::LateLength, 19, 8064.666 / 60 - 64, 1e-4},
+    {2, 8000, {{{kLateSize, 0}}}, Q::LateLength, 24, 10726.138 / 60 - 64, 1e-4},
+    {2, 8000, {{{kLateSize, 0}}}, Q::BassGain, 0, rt60(3 * 64 + 10726.138 / 60 - 64, 2, 8000), 1e-6},
+    // the chambers: lines held at 0
+    {3, 8000, {{{kLateSize, 0}}}, Q::LateLength, 0, 0.0, 0.0},
+    {3, 8000, {{{kLateSize, 0}}}, Q::LateLength, 31, 9517.74121 / 60 - 64, 1e-4},
+    {5, 8000, {{{kLateSize, 0}}}, Q::LateLength, 0, 0.0, 0.0},
+    {5, 8000, {{{kLateSize, 0}}}, Q::LateLength, 31, 9517.74121 / 60 - 32, 1e-4},
+    // the half-rate loops: the modulated section at the block, the fixed sections at two blocks
+    {4, 8000, {{{kLateSize, 0}}}, Q::LateLength, 0, 32.0, 0.0},
+    {4, 8000, {{{kLateSize, 0}}}, Q::LateLength, 7, 32.0, 0.0},
+    {4, 8000, {{{kLateSize, 0}}}, Q::LateLength, 8, 64.0, 0.0},
+    {4, 8000, {{{kLateSize, 0}}}, Q::LateLength, 23, 64.0, 0.0},
+    {4, 8000, {{{kLateSize, 0}}}, Q::LateLength, 24, 10726.138 / 120 - 32, 1e-4},
+    {4, 8000, {{{kLateSize, 0}}}, Q::LateFloor, 8, 64.0, 0.0},
+    {4, 8000, {{{kLateSize, 0}}}, Q::LateFloor, 24, 57.0, 0.0},
+    {4, 8000, {{{kLateSize, 0}}}, Q::HighRatio, 0, rt60(160 + 10726.138 / 120 - 32, 1, 4000) / rt60(160 + 10726.138 / 120 - 32, 2, 4000), 1e-6},
+    {7, 8000, {{{kLateSize, 0}}}, Q::LateLength, 0, 32.0, 0.0},
+    {7, 8000, {{{kLateSize, 0}}}, Q::LateLength, 8, 64.0, 0.0},
+    {7, 8000, {{{kLateSize, 0}}}, Q::LateLength, 24, 10726.138 / 60 - 32, 1e-4},
+    {8, 8000, {{{kLateSize, 0}}}, Q::LateLength, 0, 32.0, 0.0},
+    {8, 8000, {{{kLateSize, 0}}}, Q::LateLength, 27, 12727.924 / 120 - 32, 1e-4},
+    {8, 8000, {{{kLateSize, 0}}}, Q::SizeTotal, 0, 69301.766 / 120, 1e-3},
+    // "Sulaco": lines held at 0, the size total the sum of the held lengths
+    {9, 8000, {{{kLateSize, 0}}}, Q::LateLength, 0, 0.0, 0.0},
+    {9, 8000, {{{kLateSize, 0}}}, Q::LateLength, 3, 0.38371, 1e-3},
+    {9, 8000, {{{kLateSize, 0}}}, Q::LateLength, 15, 15989.0 / 120 - 32, 1e-4},
+    {9, 8000, {{{kLateSize, 0}}}, Q::SizeTotal, 0, 523.4325, 1e-2},
+    // "LV-426": sections held at the block, plain delays not; the size total over the held lengths
+    {10, 8000, {{{kLateSize, 0}}}, Q::LateLength, 0, 32.0, 0.0},
+    {10, 8000, {{{kLateSize, 0}}}, Q::LateLength, 23, 60.28648, 1e-3},
+    {10, 8000, {{{kLateSize, 0}}}, Q::LateLength, 24, 69.15794, 1e-3},
+    {10, 8000, {{{kLateSize, 0}}}, Q::SizeTotal, 0, 1174.169, 1e-2},
+    {10, 8000, {{{kDecay, 2}, {kLateSize, 0}}}, Q::MidNorm, 0, 4 * std::sqrt(1174.169 / 8000), 1e-5},
+    // "Dense Room": positive at 8 kHz as designed, held at 0 below about 7.2 kHz
+    {11, 8000, {{{kLateSize, 0}}}, Q::LateLength, 0, 1127.12781 * 0.2 * 4000 * 1.9 / 48000 - 32, 1e-4},
+    {11, 6000, {{{kLateSize, 0}}}, Q::LateLength, 0, 0.0, 0.0},
+};
 // clang-format on
 
-// Reads one quantity from the reference engine.
-inline double readQuantity(const Engine& e, Quantity q, int item)
-{
-    switch (q)
-    {
-    case Q::DefaultNormalised:
-        return Engine::defaultNormalised(item);
-    case Q::ParameterValue:
-        return e.parameterValue(item);
-    case Q::Mode:
-        return e.mode;
-    case Q::InternalRate:
-        return e.internalRate;
-    case Q::BlockLength:
-        return e.blockLength;
-    case Q::SizeTotal:
-        return e.sizeTotal;
-    case Q::LateLength:
-        return e.lateLength[item];
-    case Q::LateFloor:
-        return static_cast<double>(e.lateFloor[item]);
-    case Q::MidGain:
-        return e.midGain[item];
-    case Q::BassGain:
-        return e.bassGain[item];
-    case Q::HighRatio:
-        return e.highRatio[item];
-    case Q::MidNorm:
-        return e.midNorm;
-    case Q::BassNorm:
-        return e.bassNorm;
-    case Q::EarlyLength:
-        return e.earlyLength[item];
-    case Q::EarlyFloor:
-        return static_cast<double>(e.earlyFloor[item]);
-    case Q::TapPositionL:
-        return e.tapPositionL[item];
-    case Q::TapPositionR:
-        return e.tapPositionR[item];
-    case Q::TapGainL:
-        return e.tapGainL[item];
-    case Q::TapGainR:
-        return e.tapGainR[item];
-    case Q::SignLeft:
-        return e.signs[0][item];
-    case Q::SignRight:
-        return e.signs[1][item];
-    case Q::OutputGain:
-        return e.outputGain;
-    case Q::PredelayLength:
-        return e.predelay;
-    case Q::LateDepth:
-        return e.lateDepth;
-    case Q::EarlyDepth:
-        return e.earlyDepth;
-    case Q::WetTarget:
-        return e.wetTarget;
-    case Q::DryTarget:
-        return e.dryTarget;
-    case Q::EarlyGain:
-        return e.earlyGain;
-    case Q::LateGain:
-        return e.lateGain;
-    case Q::EarlySendCos:
-        return e.earlySendCos;
-    case Q::MixCoefficient:
-        return e.mixCoefficient;
-    case Q::BassCoefficient:
-        return e.bassCoefficient;
-    case Q::HighCoefficient:
-        return e.highCoefficient;
-    case Q::BiquadSmoothing:
-        return e.highCut[0].smoothing;
-    case Q::BiquadGainAtCutoff:
-    {
-        const auto& c = e.highCut[0].target; // a1 a2 b0 b1 b2
-        const double w = 2.0 * detail::kPi * e.highCutFrequency / e.hostRate;
-        const double zr1 = std::cos(w), zi1 = -std::sin(w), zr2 = std::cos(2 * w), zi2 = -std::sin(2 * w);
-        const double nr = c[2] + c[3] * zr1 + c[4] * zr2, ni = c[3] * zi1 + c[4] * zi2;
-        const double dr = 1.0 + c[0] * zr1 + c[1] * zr2, di = c[0] * zi1 + c[1] * zi2;
-        return std::sqrt((nr * nr + ni * ni) / (dr * dr + di * di));
-    }
-    case Q::ToneCoefficient:
-        return e.toneIn[0].c1;
-    case Q::ShelfGainDC:
-        return (static_cast<double>(e.shelf[0].c1) + e.shelf[0].c2) / (1.0 + e.shelf[0].c0);
-    case Q::ShelfGainNyquist:
-        return (static_cast<double>(e.shelf[0].c1) - e.shelf[0].c2) / (1.0 - e.shelf[0].c0);
-    case Q::LateModStepSize:
-        return e.lateModulators[item].stepSize;
-    case Q::LateModPeriod:
-        return e.lateModulators[item].period;
-    case Q::EarlyModStepSize:
-        return e.earlyModulators[item].stepSize;
-    case Q::EarlyModPeriod:
-        return e.earlyModulators[item].period;
-    case Q::RotatorSine:
-        return e.rotators[item].sine;
-    case Q::RotatorCosine:
-        return e.rotators[item].cosine;
-    case Q::AllpassTable:
-        return allpassTable()[item];
-    case Q::RingSize:
-        return static_cast<double>(e.ringSize(item));
-    }
-    return 0.0;
-}
-
-} // namespace kestrune::reference::examples
+} // namespace kestrune::examples

@@ -32,11 +32,15 @@ void decayHigh(Engine& e)
         e.highRatio[i] = loopRatio(loopLength(e, i), e.highDecay, e.decay, e.internalRate);
 }
 
+// the sections are never shorter than their block, the plain delays never shorter than 0
+const float kLeast[32] = {64, 64, 64, 64, 64, 64, 64, 64, 64, 64, 64, 64, 64, 64, 64, 64,
+                          64, 64, 64, 64, 64, 64, 64, 64, 0,  0,  0,  0,  0,  0,  0,  0};
+
 void setLateSize(Engine& e, float size)
 {
     const float s = lateScale(e.internalRate, size, 0.9, 0.1);
     e.sizeTotal = e.sizeConstant * s;
-    setTableLengths(e, kGeometricLengths, 32, s);
+    setTableLengths(e, kGeometricLengths, 32, s, kLeast);
     refreshDecayAndEarly(e);
 }
 
@@ -61,8 +65,9 @@ void lateNetwork(Engine& e)
         for (int i = 0; i < 8; ++i)
         {
             const int j = 8 * m + i;
-            allpassSection(e.lateLine(j), e.lineBuffer[i], n, sectionDelay(e.lateLength[j] + e.lateOffset[j]),
-                           Engine::kAllpassG, e.midGain[j], 1.0f / 64.0f, Interpolation::FirstOrderAllpass);
+            allpassSection(e.lateLine(j), e.lineBuffer[i], n,
+                           sectionDelay(e.lateLength[j] + e.lateOffset[j], 64.0f), Engine::kAllpassG,
+                           e.midGain[j], 1.0f / 64.0f, Interpolation::FirstOrderAllpass);
         }
     for (int k = 0; k < 4; ++k)
     {
@@ -73,8 +78,7 @@ void lateNetwork(Engine& e)
     {
         DelayLine& line = e.lateLine(24 + i);
         line.writeBlock(e.lineBuffer[i], n);
-        line.readInteger(e.lineBuffer[i], n,
-                         plainDelay(static_cast<std::int64_t>(std::trunc(e.lateLength[24 + i]))));
+        line.readInteger(e.lineBuffer[i], n, plainDelay(e.lateLength[24 + i]));
     }
     for (int i = 0; i < 8; ++i)
         highSplit(e, i, e.lineBuffer[i], n, e.highRatio[i]);

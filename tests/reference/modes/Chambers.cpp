@@ -44,7 +44,7 @@ void setLateSize(Engine& e, float size)
 {
     const float s = ((size * 1.4f) + 0.1f) * e.hostRate / 48000.0f;
     e.sizeTotal = 144000.0f * s;
-    setTableLengths(e, kBase, 32, s);
+    setTableLengths(e, kBase, 32, s, kZeroLeast);
     const float t = s * 1.4f;
     for (int i = 0; i < 15; ++i)
     {
@@ -63,7 +63,7 @@ void lateNetwork(Engine& e)
 {
     const int n = blockOf(e);
     injectFourWay(e, 32, n);
-    readModulatedPairs(e, 32, Interpolation::Linear);
+    readModulatedPairs(e, 32, Interpolation::Linear, targetAtLeastZero);
     // taps read the rings as just written, before any decay filtering
     for (int i = 0; i < 15; ++i)
     {

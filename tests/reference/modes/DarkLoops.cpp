@@ -53,13 +53,22 @@ void decayHigh(Engine& e)
         e.highRatio[i] = loopRatio(loopLength(e, i), e.highDecay, e.decay, e.internalRate);
 }
 
+// Least length of line j: the modulated section no shorter than its block, the fixed sections long enough to
+// read a block back, the plain delay no shorter than 0.
+float leastLength(int j)
+{
+    if (j < 8)
+        return 32.0f;
+    return j < 24 ? 64.0f : 0.0f;
+}
+
 void setLengths(Engine& e, float scaleValue, float sizeConstant)
 {
     e.sizeTotal = sizeConstant * scaleValue;
     for (int j = 0; j < 32; ++j)
         if (lineInUse(e, j))
         {
-            e.lateLength[j] = kGeometricLengths[j] * scaleValue - 32.0f;
+            e.lateLength[j] = heldLength(kGeometricLengths[j] * scaleValue - 32.0f, leastLength(j));
             e.lateFloor[j] = static_cast<std::int64_t>(std::floor(e.lateLength[j]));
         }
     refreshDecayAndEarly(e);
@@ -107,7 +116,7 @@ void fixedAllpass(Engine& e, int line, float* x, float g)
 {
     const int n = 32;
     DelayLine& l = e.lateLine(line);
-    const std::int64_t delay = fixedSectionDelay(e.lateFloor[line] - 32);
+    const std::int64_t delay = fixedSectionDelay(e.lateFloor[line]);
     float y[32];
     float v[32];
     for (int j = 0; j < n; ++j)
@@ -127,8 +136,9 @@ void runLoops(Engine& e, float g)
     const int n = 32;
     const int loops = loopsOf(e);
     injectFourWay(e, loops, n);
+    // the modulated section never shorter than its block
     for (int i = 0; i < loops; ++i)
-        allpassSection(e.lateLine(i), e.lineBuffer[i], n, sectionDelay(e.lateLength[i] + e.lateOffset[i]), g,
+        allpassSection(e.lateLine(i), e.lineBuffer[i], n, maxOf(e.lateLength[i] + e.lateOffset[i], 32.0f), g,
                        e.midGain[i], 1.0f / 32.0f, Interpolation::Quantised);
     for (int i = 0; i < loops; ++i)
         fixedAllpass(e, 8 + i, e.lineBuffer[i], g);

@@ -14,7 +14,8 @@ void setLateSize(Engine& e, float size)
         static_cast<float>(static_cast<double>(e.internalRate) * (0.9 * static_cast<double>(size) + 0.1) *
                            static_cast<double>(1.9f) / 48000.0);
     e.sizeTotal = e.sizeConstant * s;
-    setTableLengths(e, kGeometricLengths, 32, s);
+    // long enough at every rate down to about 6 kHz: no lengths held
+    setTableLengths(e, kGeometricLengths, 32, s, nullptr);
     refreshDecayAndEarly(e);
 }
 
@@ -25,7 +26,7 @@ void stepLateModulators(Engine& e)
 
 void lateNetwork(Engine& e)
 {
-    runPlainLineNetwork(e, Interpolation::Linear);
+    runPlainLineNetwork(e, Interpolation::Linear, anyTarget);
 }
 
 } // namespace

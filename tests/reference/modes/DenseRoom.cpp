@@ -24,7 +24,7 @@ void setLateSize(Engine& e, float size)
 {
     const float s = (size * 0.8f + 0.2f) * e.internalRate * 1.9f / 48000.0f;
     e.sizeTotal = e.sizeConstant * s;
-    setTableLengths(e, kLengths, 32, s);
+    setTableLengths(e, kLengths, 32, s, kZeroLeast);
     refreshDecayAndEarly(e);
 }
 
@@ -35,7 +35,7 @@ void stepLateModulators(Engine& e)
 
 void lateNetwork(Engine& e)
 {
-    runPlainLineNetwork(e, Interpolation::FirstOrderAllpass);
+    runPlainLineNetwork(e, Interpolation::FirstOrderAllpass, targetMaxZero);
 }
 
 } // namespace

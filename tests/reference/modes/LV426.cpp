@@ -54,7 +54,8 @@ void setLateSize(Engine& e, float size)
     for (int k = 0; k < 28; ++k)
     {
         const float ratio = power[k] / power[27];
-        e.lateLength[k] = ratio * s * 15987.0f - 32.0f;
+        // the 24 sections no shorter than their block, the plain delays no shorter than 0
+        e.lateLength[k] = heldLength(ratio * s * 15987.0f - 32.0f, k < 24 ? 32.0f : 0.0f);
         e.lateFloor[k] = static_cast<std::int64_t>(std::floor(e.lateLength[k]));
         total = total + e.lateLength[k];
     }
@@ -80,8 +81,9 @@ void lateNetwork(Engine& e)
         for (int j = 0; j < 4; ++j)
         {
             const int k = 4 * m + j;
-            allpassSection(e.lateLine(k), e.lineBuffer[j], n, sectionDelay(e.lateLength[k] + e.lateOffset[k]),
-                           kG, e.midGain[k], 1.0f / 32.0f,
+            // held lengths and unipolar offsets: the target is never below the block
+            allpassSection(e.lateLine(k), e.lineBuffer[j], n, e.lateLength[k] + e.lateOffset[k], kG,
+                           e.midGain[k], 1.0f / 32.0f,
                            m == 0 ? Interpolation::Linear : Interpolation::FirstOrderAllpass);
         }
     for (int j = 0; j < 4; ++j)

@@ -11,7 +11,7 @@ void setLateSize(Engine& e, float size)
 {
     const float s = lateScale(e.hostRate, size, 0.9, 0.1);
     e.sizeTotal = e.sizeConstant * s;
-    setTableLengths(e, kGeometricLengths, 32, s);
+    setTableLengths(e, kGeometricLengths, 32, s, kZeroLeast);
     refreshDecayAndEarly(e);
 }
 
@@ -22,7 +22,7 @@ void stepLateModulators(Engine& e)
 
 void lateNetwork(Engine& e)
 {
-    runPlainLineNetwork(e, Interpolation::Linear);
+    runPlainLineNetwork(e, Interpolation::Linear, anyTarget);
 }
 
 } // namespace

@@ -57,11 +57,12 @@ void setLateSize(Engine& e, float size)
 {
     const float s = lateScale(e.internalRate, size, 0.9, 0.1);
     e.sizeTotal = e.sizeConstant * s;
+    // the section is never shorter than its block, the delay segment never shorter than 0
     for (int i = 0; i < 16; ++i)
     {
-        const float first = kLengths[i] * s;
+        const float first = heldLength(kLengths[i] * s, 64.0f);
         e.lateLength[i] = first;
-        e.lateLength[16 + i] = kLengths[16 + i] * s - 64.0f - first;
+        e.lateLength[16 + i] = heldLength(kLengths[16 + i] * s - 64.0f - first, 0.0f);
     }
     for (int j = 0; j < 32; ++j)
         e.lateFloor[j] = static_cast<std::int64_t>(std::floor(e.lateLength[j]));
@@ -87,15 +88,15 @@ void lateNetwork(Engine& e)
     const int n = 64;
     injectFourWay(e, 16, n);
     for (int i = 0; i < 16; ++i)
-        allpassSection(e.lateLine(i), e.lineBuffer[i], n, sectionDelay(e.lateLength[i] + e.lateOffset[i]),
-                       Engine::kAllpassG, e.midGain[i], 1.0f / 64.0f, Interpolation::Linear);
+        allpassSection(e.lateLine(i), e.lineBuffer[i], n,
+                       sectionDelay(e.lateLength[i] + e.lateOffset[i], 64.0f), Engine::kAllpassG,
+                       e.midGain[i], 1.0f / 64.0f, Interpolation::Linear);
     tap(e, 0, n);
     for (int i = 0; i < 16; ++i)
     {
         DelayLine& line = e.lateLine(16 + i);
         line.writeBlock(e.lineBuffer[i], n);
-        line.readInteger(e.lineBuffer[i], n,
-                         plainDelay(static_cast<std::int64_t>(std::trunc(e.lateLength[16 + i]))));
+        line.readInteger(e.lineBuffer[i], n, plainDelay(atLeast(e.lateLength[16 + i], 0.0f)));
     }
     for (int i = 0; i < 16; ++i)
         bassSplit(e, i, e.lineBuffer[i], n, e.midGain[16 + i], e.bassGain[i]);

@@ -147,8 +147,11 @@ void setMidGains(Engine& e, int lines);
 void setBassGains(Engine& e, int lines);
 void setHighRatios(Engine& e, int lines);
 
-// length[j] = table[j] * s - block and its floor, j < count.
-void setTableLengths(Engine& e, const float* table, int count, float s);
+// length[j] = table[j] * s - block, held at least[j] (not held when least is null), and its floor, j < count.
+void setTableLengths(Engine& e, const float* table, int count, float s, const float* least);
+
+// Least lengths of the modes whose plain delays may shrink to nothing.
+extern const float kZeroLeast[32];
 
 // What every late-size routine ends with: the mode's three decay rules, then the early lengths.
 void refreshDecayAndEarly(Engine& e);
@@ -161,12 +164,12 @@ void writeQuarterSigns(Engine& e);
 void stepModulatorsInOrder(Engine& e, int count);
 
 // The plain-line late network of the 32-line modes: write all, read (pairs 4q, 4q+1 modulated by +m_q and
-// -m_q).
-void readModulatedPairs(Engine& e, int lines, Interpolation kind);
+// -m_q, their targets through bound).
+void readModulatedPairs(Engine& e, int lines, Interpolation kind, TargetBound bound);
 
 // The whole late network of "Large Room", "Dark Space" and "Dense Room": inject, read, three-band decay,
 // sign-weighted taps (the first sign copy for both channels), scale, butterflies, pair rotations.
-void runPlainLineNetwork(Engine& e, Interpolation kind);
+void runPlainLineNetwork(Engine& e, Interpolation kind, TargetBound bound);
 
 // Mode entry points, defined one file per mode (or family).
 extern const ModeSpec kLargeRoom, kMediumRoom, kBrightRoom, kLargeChamber, kDarkRoom, kDarkChamber,

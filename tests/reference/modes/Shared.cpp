@@ -44,12 +44,15 @@ void setHighRatios(Engine& e, int lines)
         e.highRatio[j] = rt60Ratio(e.lateLength[j], e.highDecay, e.internalRate, e.midGain[j]);
 }
 
-void setTableLengths(Engine& e, const float* table, int count, float s)
+const float kZeroLeast[32] = {};
+
+void setTableLengths(Engine& e, const float* table, int count, float s, const float* least)
 {
     // the line's output re-enters one block later, so each loop delays by the table length
     for (int j = 0; j < count; ++j)
     {
-        e.lateLength[j] = table[j] * s - e.blockLength;
+        const float length = table[j] * s - e.blockLength;
+        e.lateLength[j] = least ? heldLength(length, least[j]) : length;
         e.lateFloor[j] = static_cast<std::int64_t>(std::floor(e.lateLength[j]));
     }
 }
@@ -81,7 +84,7 @@ void stepModulatorsInOrder(Engine& e, int count)
     }
 }
 
-void readModulatedPairs(Engine& e, int lines, Interpolation kind)
+void readModulatedPairs(Engine& e, int lines, Interpolation kind, TargetBound bound)
 {
     const int n = blockOf(e);
     const float rampFactor = 1.0f / e.blockLength;
@@ -90,22 +93,20 @@ void readModulatedPairs(Engine& e, int lines, Interpolation kind)
     for (int q = 0; q < lines / 4; ++q)
     {
         const int i = 4 * q;
-        e.lateLine(i).readRamped(e.lineBuffer[i], n, modulatedLineDelay(e.lateLength[i] + e.lateOffset[q]), 0,
-                                 rampFactor, kind);
-        e.lateLine(i + 1).readRamped(e.lineBuffer[i + 1], n,
-                                     modulatedLineDelay(e.lateLength[i + 1] - e.lateOffset[q]), 0, rampFactor,
-                                     kind);
+        e.lateLine(i).readRamped(e.lineBuffer[i], n, bound(e.lateLength[i] + e.lateOffset[q]), 0, rampFactor,
+                                 kind);
+        e.lateLine(i + 1).readRamped(e.lineBuffer[i + 1], n, bound(e.lateLength[i + 1] - e.lateOffset[q]), 0,
+                                     rampFactor, kind);
         for (int k = i + 2; k < i + 4; ++k)
-            e.lateLine(k).readInteger(e.lineBuffer[k], n,
-                                      plainDelay(static_cast<std::int64_t>(std::trunc(e.lateLength[k]))));
+            e.lateLine(k).readInteger(e.lineBuffer[k], n, plainDelay(e.lateLength[k]));
     }
 }
 
-void runPlainLineNetwork(Engine& e, Interpolation kind)
+void runPlainLineNetwork(Engine& e, Interpolation kind, TargetBound bound)
 {
     const int n = blockOf(e);
     injectFourWay(e, 32, n);
-    readModulatedPairs(e, 32, kind);
+    readModulatedPairs(e, 32, kind, bound);
     for (int i = 0; i < 32; ++i)
         bassSplit(e, i, e.lineBuffer[i], n, e.midGain[i], e.bassGain[i]);
     for (int i = 0; i < 32; ++i)

@@ -42,7 +42,7 @@ void setLateSize(Engine& e, float size)
     float total = 0.0f;
     for (int k = 0; k < 16; ++k)
     {
-        e.lateLength[k] = kRatios[k] * s * 15989.0f - 32.0f;
+        e.lateLength[k] = heldLength(kRatios[k] * s * 15989.0f - 32.0f, 0.0f);
         e.lateFloor[k] = static_cast<std::int64_t>(std::floor(e.lateLength[k]));
         total = total + e.lateLength[k];
     }
@@ -74,8 +74,7 @@ void lateNetwork(Engine& e)
     for (int k = 0; k < 16; ++k)
     {
         const auto kind = k % 4 < 2 ? Interpolation::Linear : Interpolation::FirstOrderAllpass;
-        e.lateLine(k).readRamped(e.lineBuffer[k], n, modulatedLineDelay(e.lateLength[k] + e.lateOffset[k]), 0,
-                                 0.03125f, kind);
+        e.lateLine(k).readRamped(e.lineBuffer[k], n, e.lateLength[k] + e.lateOffset[k], 0, 0.03125f, kind);
     }
     for (int k = 0; k < 16; ++k)
         bassSplit(e, k, e.lineBuffer[k], n, e.midGain[k], e.bassGain[k]);

@@ -23,10 +23,15 @@ constexpr float kEarlyRatios[16] = {118.00702f, 155.41524f, 204.68187f, 269.5660
                                     366.287f,   462.72647f, 584.55743f, 738.46515f};
 } // namespace
 
-float ReverbEngine::decayGain(float length, float seconds, float rate)
+double ReverbEngine::decayFactor(float length, float seconds, float rate)
 {
     const float exponent = -6.9077554f * length / (seconds * rate);
-    return static_cast<float>(std::exp(static_cast<double>(exponent)));
+    return std::exp(static_cast<double>(exponent));
+}
+
+float ReverbEngine::decayGain(float length, float seconds, float rate)
+{
+    return static_cast<float>(decayFactor(length, seconds, rate));
 }
 
 void ReverbEngine::computeMidGains(float normalisationFactor)
@@ -47,8 +52,7 @@ void ReverbEngine::computeHighRatios()
 {
     for (int n = 0; n < 32; ++n)
         highRatios[n] =
-            static_cast<float>(static_cast<double>(decayGain(lateLengths[n], highDecay, internalRate)) /
-                               static_cast<double>(midGains[n]));
+            static_cast<float>(decayFactor(lateLengths[n], highDecay, internalRate) / static_cast<double>(midGains[n]));
 }
 
 void ReverbEngine::setEarlySizeShared()

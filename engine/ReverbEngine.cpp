@@ -179,8 +179,9 @@ namespace
 float glide(float value, float target, float c)
 {
     const float next = (target - value) * c + value;
-    // Lands exactly on the target, so that a settled filter is the designed one.
-    return std::fabs(target - next) <= 1e-6f * std::fabs(target) ? target : next;
+    // Lands exactly on the target, so that a settled filter is the designed one: within a millionth of
+    // it, or once the step rounds to nothing (which at most rates comes a little before that).
+    return next == value || std::fabs(target - next) <= 1e-6f * std::fabs(target) ? target : next;
 }
 } // namespace
 

@@ -123,6 +123,7 @@ public:
     static float belowNyquist(float frequencyHz, float rate) { return std::min(frequencyHz, 0.45f * rate); }
     // exp(-6.9077554 * length / (seconds * rate)): a 60 dB fall after seconds * rate / length passes.
     static float decayGain(float length, float seconds, float rate);
+    static double decayFactor(float length, float seconds, float rate); // the same, not yet rounded to float
     void computeMidGains(float normalisationFactor);  // mid gains[32] and mid normalisation
     void computeBassGains(float normalisationFactor); // bass gains[32] and bass normalisation
     void computeHighRatios();                         // high ratios[32]

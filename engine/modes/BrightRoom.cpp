@@ -89,9 +89,8 @@ void ReverbEngine::updateDecayHighBrightRoom()
     for (int i = 0; i < kLoops; ++i)
     {
         const float length = loopLength(lateLengths, i);
-        const double high = decayGain(length, highDecay, internalRate);
         highRatios[i] =
-            static_cast<float>(high / static_cast<double>(decayGain(length, decay, internalRate)));
+            static_cast<float>(decayFactor(length, highDecay, internalRate) / decayFactor(length, decay, internalRate));
     }
 }
 

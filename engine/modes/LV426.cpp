@@ -27,12 +27,6 @@ constexpr float kLengthRatio = 1.0961297f;
 constexpr FrameConfig kLV426Frame{2.0f, FrameConfig::Normalisation::None, FrameConfig::HighCut::Direct,
                                   kLengths, &ReverbEngine::lateNetworkLV426};
 
-// exp(-6.9077554 x length / (seconds x rate)) kept in double, for the loop ratios.
-double loopGain(float length, float seconds, float rate)
-{
-    return std::exp(static_cast<double>(-6.9077554f * length / (seconds * rate)));
-}
-
 // The sum of loop j's seven lengths, segment 0 first.
 float loopLength(const float* lengths, int j)
 {
@@ -95,8 +89,8 @@ void ReverbEngine::updateDecayBassLV426()
     for (int j = 0; j < kLoops; ++j)
     {
         const float sum = loopLength(lateLengths, j);
-        const auto ratio = static_cast<float>(loopGain(sum, alternativeBassDecay, internalRate) /
-                                              loopGain(sum, decay, internalRate));
+        const auto ratio = static_cast<float>(decayFactor(sum, alternativeBassDecay, internalRate) /
+                                              decayFactor(sum, decay, internalRate));
         bassGains[j] = std::min(2.0f, ratio);
     }
 }
@@ -106,8 +100,8 @@ void ReverbEngine::updateDecayHighLV426()
     for (int j = 0; j < kLoops; ++j)
     {
         const float sum = loopLength(lateLengths, j);
-        highRatios[j] = static_cast<float>(loopGain(sum, highDecay, internalRate) /
-                                           loopGain(sum, decay, internalRate));
+        highRatios[j] = static_cast<float>(decayFactor(sum, highDecay, internalRate) /
+                                           decayFactor(sum, decay, internalRate));
     }
 }
 

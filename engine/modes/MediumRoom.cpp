@@ -94,8 +94,8 @@ void ReverbEngine::updateDecayHighMediumRoom()
     // Divided by the first segment's gain alone, so even multiplier 1 leaves the highs decaying faster.
     for (int i = 0; i < kLines; ++i)
     {
-        const float high = decayGain(lateLengths[i] + lateLengths[kLines + i], highDecay, internalRate);
-        highRatios[i] = static_cast<float>(static_cast<double>(high) / static_cast<double>(midGains[i]));
+        const double high = decayFactor(lateLengths[i] + lateLengths[kLines + i], highDecay, internalRate);
+        highRatios[i] = static_cast<float>(high / static_cast<double>(midGains[i]));
     }
 }
 

@@ -72,8 +72,8 @@ void ReverbEngine::updateDecayBassSulaco()
 void ReverbEngine::updateDecayHighSulaco()
 {
     for (int k = 0; k < kSulacoLines; ++k)
-        highRatios[k] = static_cast<float>(static_cast<double>(decayGain(lateLengths[k], highDecay, internalRate)) /
-                                           static_cast<double>(midGains[k]));
+        highRatios[k] =
+            static_cast<float>(decayFactor(lateLengths[k], highDecay, internalRate) / static_cast<double>(midGains[k]));
 }
 
 KESTRUNE_DISPATCH void ReverbEngine::lateNetworkSulaco()

@@ -133,12 +133,11 @@ void Engine::snapCrossovers()
 
 void Engine::glideCrossovers()
 {
-    // within 1e-6 of the target it snaps onto it; at 44.1 kHz and above the float step rounds to nothing a
-    // little before that, and the coefficient rests a few millionths short until the next snap
+    // within 1e-6 of the target, or once the float step rounds to nothing, it snaps onto it
     auto glide = [this](float& c, float target)
     {
         const float next = (target - c) * crossoverGlide + c;
-        c = std::fabs(target - next) <= 1e-6f * std::fabs(target) ? target : next;
+        c = next == c || std::fabs(target - next) <= 1e-6f * std::fabs(target) ? target : next;
     };
     glide(bassCoefficient, bassTarget);
     glide(highCoefficient, highTarget);

@@ -692,8 +692,7 @@ class ReferenceCrossoverGlide : public ::testing::TestWithParam<int>
 };
 
 // The crossover coefficients glide once per frame towards their targets without passing them and come to
-// rest next to them within about a second (at 44.1 kHz and above the last float step rounds to nothing a
-// few ulps before the snap band, so they rest up to about 1e-5 short); a set-up puts them there at once.
+// rest exactly on them within about a second; a set-up puts them there at once.
 TEST_P(ReferenceCrossoverGlide, GlidesToTheTargetAndSnapsAtSetUp)
 {
     const int rate = GetParam();
@@ -724,8 +723,8 @@ TEST_P(ReferenceCrossoverGlide, GlidesToTheTargetAndSnapsAtSetUp)
         ASSERT_LT(frames, rate / 64) << "still moving after a second";
     }
     EXPECT_GT(frames, rate / 64 / 4); // 50 ms per e-fold: not a jump
-    EXPECT_NEAR(e->bassCoefficient, e->bassTarget, 1e-5 * e->bassTarget);
-    EXPECT_NEAR(e->highCoefficient, e->highTarget, 1e-5 * e->highTarget);
+    EXPECT_EQ(e->bassCoefficient, e->bassTarget);
+    EXPECT_EQ(e->highCoefficient, e->highTarget);
     e->setParameterNormalised(10, examples::normalisedFor(10, 300.0));
     e->setParameterNormalised(19, examples::normalisedFor(19, 2.0));
     EXPECT_EQ(e->bassCoefficient, e->bassTarget);

@@ -4,48 +4,8 @@
 #include "Engine.h"
 #include "WorkedExamples.h"
 
-#include <cmath>
-#include <complex>
-
 namespace kestrune::reference
 {
-
-namespace detail
-{
-
-using Complex = std::complex<double>;
-
-inline Complex unitCircle(double hz, double rate)
-{
-    return std::polar(1.0, 2.0 * examples::detail::kPi * hz / rate);
-}
-
-// H(z) = C (zI - M)^-1 N + D of the high cut's state update.
-inline double highCutGain(const HighCutFilter& h, double hz, double rate)
-{
-    const auto c = h.coefficients(h.target);
-    const Complex z = unitCircle(hz, rate);
-    const Complex det = (z - static_cast<double>(c.m11)) * (z - static_cast<double>(c.m22)) -
-                        static_cast<double>(c.m12) * static_cast<double>(c.m21);
-    const Complex u1 = ((z - static_cast<double>(c.m22)) * static_cast<double>(c.n1) +
-                        static_cast<double>(c.m12) * static_cast<double>(c.n2)) /
-                       det;
-    const Complex u2 = (static_cast<double>(c.m21) * static_cast<double>(c.n1) +
-                        (z - static_cast<double>(c.m11)) * static_cast<double>(c.n2)) /
-                       det;
-    return std::abs(static_cast<double>(c.c1) * u1 + static_cast<double>(c.c2) * u2 +
-                    static_cast<double>(c.d));
-}
-
-// The shelf's low-pass is G + (1 - G) 2G / (z - (1 - 2G)); the output blends it with the input.
-inline double shelfGain(const HighCutShelf& s, Complex z)
-{
-    const double g = s.G;
-    const Complex lp = g + (1.0 - g) * 2.0 * g / (z - (1.0 - 2.0 * g));
-    return std::abs(static_cast<double>(s.gainHF) + static_cast<double>(s.gainDC - s.gainHF) * lp);
-}
-
-} // namespace detail
 
 using examples::Quantity;
 
@@ -124,15 +84,15 @@ inline double readQuantity(const Engine& e, Quantity q, int item)
     case Q::HighCutSmoothing:
         return e.highCut[0].smoothing;
     case Q::HighCutGainAtCutoff:
-        return detail::highCutGain(e.highCut[0], e.highCutFrequency, e.hostRate);
+        return examples::stateSpaceGain(e.highCut[0].coefficients(e.highCut[0].target), e.highCutFrequency, e.hostRate);
     case Q::HighCutGain:
-        return detail::highCutGain(e.highCut[0], item, e.hostRate);
+        return examples::stateSpaceGain(e.highCut[0].coefficients(e.highCut[0].target), item, e.hostRate);
     case Q::ToneCoefficient:
         return e.toneIn[0].c1;
     case Q::ShelfGainDC:
-        return detail::shelfGain(e.shelf[0], 1.0);
+        return examples::shelfGain(e.shelf[0].G, e.shelf[0].gainDC, e.shelf[0].gainHF, 1.0);
     case Q::ShelfGainNyquist:
-        return detail::shelfGain(e.shelf[0], -1.0);
+        return examples::shelfGain(e.shelf[0].G, e.shelf[0].gainDC, e.shelf[0].gainHF, -1.0);
     case Q::CrossoverGlide:
         return e.crossoverGlide;
     case Q::LateModStepSize:

@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cmath>
+#include <complex>
 #include <cstdint>
 
 namespace kestrune::examples
@@ -159,6 +160,27 @@ inline double tone(double hz, double rate)
     return (1.0 - k) / (1.0 + k);
 }
 } // namespace detail
+
+// |H| at hz of a filter in state-space form, x' = M x + N u, y = C x + D u, from its coefficients
+// (members m11, m12, n1, m21, m22, n2, c1, c2, d): H(z) = C (zI - M)^-1 N + D.
+template <class Coefficients> double stateSpaceGain(const Coefficients& c, double hz, double rate)
+{
+    using Complex = std::complex<double>;
+    const Complex z = std::polar(1.0, 2.0 * detail::kPi * hz / rate);
+    const auto v = [](float x) { return static_cast<double>(x); };
+    const Complex det = (z - v(c.m11)) * (z - v(c.m22)) - v(c.m12) * v(c.m21);
+    const Complex u1 = ((z - v(c.m22)) * v(c.n1) + v(c.m12) * v(c.n2)) / det;
+    const Complex u2 = (v(c.m21) * v(c.n1) + (z - v(c.m11)) * v(c.n2)) / det;
+    return std::abs(v(c.c1) * u1 + v(c.c2) * u2 + v(c.d));
+}
+
+// |H| at z = 1 (DC) or -1 (Nyquist) of a shelf that blends the trapezoidal one-pole low-pass of gain G,
+// G + (1 - G) 2G / (z - (1 - 2G)), with its input: gainHF x + (gainDC - gainHF) lp.
+inline double shelfGain(double G, double gainDC, double gainHF, double z)
+{
+    const double lp = G + (1.0 - G) * 2.0 * G / (z - (1.0 - 2.0 * G));
+    return std::abs(gainHF + (gainDC - gainHF) * lp);
+}
 
 using Q = Quantity;
 using detail::rt60;

@@ -207,14 +207,6 @@ struct ShelfFilter
 
     void setDesign(float frequencyHz, float dcGain, float hfGain, float sampleRate);
 
-    float processSample(float x)
-    {
-        const float v = (x - state) * gain;
-        const float lp = v + state;
-        state = lp + v;
-        return gainHF * x + (gainDC - gainHF) * lp;
-    }
-
     void process(float* x, int n)
     {
         const ShelfFilter c = *this; // coefficients in registers: x could alias the members

@@ -134,7 +134,7 @@ TEST(HighCutFilters, ImpulseResponsesMatchTheDesigns)
 // above the input's level, in either direction, for both high-cut forms.
 TEST(HighCutFilters, CutoffJumpsGiveNoTransient)
 {
-    for (const auto [from, to] : {std::pair{100.0f, 15000.0f}, std::pair{15000.0f, 100.0f}, std::pair{8000.0f, 1000.0f}})
+    for (const auto& [from, to] : {std::pair{100.0f, 15000.0f}, std::pair{15000.0f, 100.0f}, std::pair{8000.0f, 1000.0f}})
     {
         SmoothedBiquad b;
         ShelfFilter shelf;

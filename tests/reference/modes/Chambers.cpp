@@ -54,11 +54,6 @@ void setLateSize(Engine& e, float size)
     refreshDecayAndEarly(e);
 }
 
-void stepLateModulators(Engine& e)
-{
-    stepModulatorsInOrder(e, 8);
-}
-
 void lateNetwork(Engine& e)
 {
     const int n = blockOf(e);
@@ -107,7 +102,7 @@ const ModeSpec kLargeChamber = {"Large Chamber",
                                 decayBassPerLine,
                                 decayHighPerLine,
                                 nullptr,
-                                stepLateModulators,
+                                stepEightModulators,
                                 lateNetwork};
 
 const ModeSpec kDarkChamber = {"Dark Chamber",
@@ -125,7 +120,7 @@ const ModeSpec kDarkChamber = {"Dark Chamber",
                                decayBassPerLine,
                                decayHighPerLine,
                                nullptr,
-                               stepLateModulators,
+                               stepEightModulators,
                                lateNetwork};
 
 } // namespace kestrune::reference

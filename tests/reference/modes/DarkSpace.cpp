@@ -19,16 +19,6 @@ void setLateSize(Engine& e, float size)
     refreshDecayAndEarly(e);
 }
 
-void stepLateModulators(Engine& e)
-{
-    stepModulatorsInOrder(e, 8);
-}
-
-void lateNetwork(Engine& e)
-{
-    runPlainLineNetwork(e, Interpolation::Linear, anyTarget);
-}
-
 } // namespace
 
 const ModeSpec kDarkSpace = {"Dark Space",
@@ -46,7 +36,7 @@ const ModeSpec kDarkSpace = {"Dark Space",
                              decayBassPerLine,
                              decayHighPerLine,
                              writeQuarterSigns,
-                             stepLateModulators,
-                             lateNetwork};
+                             stepEightModulators,
+                             linearLineNetwork};
 
 } // namespace kestrune::reference

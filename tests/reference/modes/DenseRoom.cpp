@@ -28,11 +28,6 @@ void setLateSize(Engine& e, float size)
     refreshDecayAndEarly(e);
 }
 
-void stepLateModulators(Engine& e)
-{
-    stepModulatorsInOrder(e, 8);
-}
-
 void lateNetwork(Engine& e)
 {
     runPlainLineNetwork(e, Interpolation::FirstOrderAllpass, targetMaxZero);
@@ -55,7 +50,7 @@ const ModeSpec kDenseRoom = {"Dense Room",
                              decayBass,
                              decayHighPerLine,
                              writeQuarterSigns,
-                             stepLateModulators,
+                             stepEightModulators,
                              lateNetwork};
 
 } // namespace kestrune::reference

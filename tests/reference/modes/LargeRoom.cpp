@@ -15,16 +15,6 @@ void setLateSize(Engine& e, float size)
     refreshDecayAndEarly(e);
 }
 
-void stepLateModulators(Engine& e)
-{
-    stepModulatorsInOrder(e, 8);
-}
-
-void lateNetwork(Engine& e)
-{
-    runPlainLineNetwork(e, Interpolation::Linear, anyTarget);
-}
-
 } // namespace
 
 const ModeSpec kLargeRoom = {"Large Room",
@@ -42,7 +32,7 @@ const ModeSpec kLargeRoom = {"Large Room",
                              decayBassPerLine,
                              decayHighPerLine,
                              writeQuarterSigns,
-                             stepLateModulators,
-                             lateNetwork};
+                             stepEightModulators,
+                             linearLineNetwork};
 
 } // namespace kestrune::reference

@@ -162,6 +162,8 @@ void writeQuarterSigns(Engine& e);
 // Late modulators 0 .. count-1, one offset each: the bouncing phase times the depth at the full rate, twice
 // the folded output times the depth at half rate.
 void stepModulatorsInOrder(Engine& e, int count);
+// The same for the eight modulated pairs of the 32-line modes.
+void stepEightModulators(Engine& e);
 
 // The plain-line late network of the 32-line modes: write all, read (pairs 4q, 4q+1 modulated by +m_q and
 // -m_q, their targets through bound).
@@ -170,6 +172,8 @@ void readModulatedPairs(Engine& e, int lines, Interpolation kind, TargetBound bo
 // The whole late network of "Large Room", "Dark Space" and "Dense Room": inject, read, three-band decay,
 // sign-weighted taps (the first sign copy for both channels), scale, butterflies, pair rotations.
 void runPlainLineNetwork(Engine& e, Interpolation kind, TargetBound bound);
+// That network with linear reads and unbounded targets ("Large Room", "Dark Space").
+void linearLineNetwork(Engine& e);
 
 // Mode entry points, defined one file per mode (or family).
 extern const ModeSpec kLargeRoom, kMediumRoom, kBrightRoom, kLargeChamber, kDarkRoom, kDarkChamber,

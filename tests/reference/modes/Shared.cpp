@@ -102,6 +102,11 @@ void readModulatedPairs(Engine& e, int lines, Interpolation kind, TargetBound bo
     }
 }
 
+void stepEightModulators(Engine& e)
+{
+    stepModulatorsInOrder(e, 8);
+}
+
 void runPlainLineNetwork(Engine& e, Interpolation kind, TargetBound bound)
 {
     const int n = blockOf(e);
@@ -120,6 +125,11 @@ void runPlainLineNetwork(Engine& e, Interpolation kind, TargetBound bound)
         scale(e.lineBuffer[i], e.outputGain, n);
     butterflies(e, 32, n);
     rotatePairs(e, 16, n);
+}
+
+void linearLineNetwork(Engine& e)
+{
+    runPlainLineNetwork(e, Interpolation::Linear, anyTarget);
 }
 
 } // namespace kestrune::reference

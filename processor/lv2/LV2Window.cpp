@@ -52,8 +52,11 @@ class Window final : private juce::AudioProcessorListener
     // On the host's UI thread, after JUCE has run the editor's pending events.
     void idle()
     {
-        if (plugin.restored.exchange(false))
+        // The first call also covers a restore before the window opened. (Not from instantiate: Ardour
+        // 7.3 drops writes until its window host has set itself up.)
+        if (plugin.restored.exchange(false) || !hostUpdated)
             bringHostUpToDate();
+        hostUpdated = true;
         for (int k = 0; k < kNumParameters; ++k)
             if (changedElsewhere[(size_t)k].exchange(false))
                 writePort(k, parameter(k));
@@ -116,6 +119,7 @@ class Window final : private juce::AudioProcessorListener
     const LV2UI_Controller controller;
     const LV2UI_Touch* const touch;
     std::array<std::atomic<bool>, kNumParameters> changedElsewhere{};
+    bool hostUpdated = false;
 };
 
 Window& windowOf(LV2UI_Handle handle)
@@ -146,8 +150,6 @@ LV2UI_Handle instantiate(const LV2UI_Descriptor*, const char* pluginUri, const c
                                         juceFeatures.data());
     if (window->juce == nullptr)
         return nullptr;
-    plugin.restored = false; // a restore before the window opened is covered here
-    window->bringHostUpToDate();
     return window.release();
 }
 

@@ -405,6 +405,7 @@ class BareWindow
         LV2UI_Widget widget = nullptr;
         handle = descriptor->instantiate(descriptor, "https://kestrunedsp.com/plugins/kestruneroom", "",
                                          write, this, &widget, features);
+        instantiated = true;
     }
     ~BareWindow()
     {
@@ -425,12 +426,14 @@ class BareWindow
     std::vector<WindowEvent> events;
 
   private:
+    // Ardour 7.3's window host drops writes until instantiate has returned: they would be lost.
     static void write(LV2UI_Controller c, uint32_t port, uint32_t size, uint32_t protocol, const void* buffer)
     {
+        auto& self = *static_cast<BareWindow*>(c);
+        ASSERT_TRUE(self.instantiated) << "a write from inside instantiate";
         ASSERT_EQ(size, sizeof(float));
         ASSERT_EQ(protocol, 0u);
-        static_cast<BareWindow*>(c)->events.push_back(
-            {WindowEvent::write, port, *static_cast<const float*>(buffer)});
+        self.events.push_back({WindowEvent::write, port, *static_cast<const float*>(buffer)});
     }
     static void touched(LV2UI_Feature_Handle c, uint32_t port, bool grabbed)
     {
@@ -442,6 +445,7 @@ class BareWindow
     Window parent = 0;
     const LV2UI_Descriptor* descriptor = nullptr;
     LV2UI_Handle handle = nullptr;
+    bool instantiated = false;
     LV2UI_Touch touch{this, touched};
 };
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: the engine under AddressSanitizer and UBSan, the threading test
-# under ThreadSanitizer, then everything in release.
+# Sets up, builds and runs every test: the engine alone and then the processor under AddressSanitizer
+# and UBSan (with the fuzzers over their seeds), the threading test under ThreadSanitizer, then
+# everything in release.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -10,6 +11,13 @@ cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKESTRUNE_WITH_J
 cmake --build build/sanitize -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build/sanitize -j "$jobs" --output-on-failure
+
+# The processor under AddressSanitizer and UBSan, with clang so that libFuzzer links: the processor's
+# tests (those that host the built bundles aside) and every fuzzer once over its seed corpus.
+CC=clang CXX=clang++ cmake -S . -B build/sanitize-juce -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRUNE_SANITIZE=ON
+cmake --build build/sanitize-juce -j "$jobs" --target plugin_tests fuzzers
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    ctest --test-dir build/sanitize-juce -j "$jobs" --output-on-failure -R '^[A-Z][A-Za-z]*\.|_corpus$'
 
 # The processor under ThreadSanitizer: parameter automation against running blocks. Address-space
 # randomisation is turned off for the run because some kernels' layouts confuse the sanitizer.

@@ -55,8 +55,9 @@ namespace
 // Bounds on what a whole tree may build: a preferences file holds a few elements.
 constexpr int kMaxLevels = 32;
 constexpr int kMaxNodes = 4096;
-// Also per element for the root alone: JUCE's setAttribute looks through the list for every new one.
-constexpr int kMaxAttributes = 1024;
+// Per element, the root alone included: JUCE's element reaches its attributes through a list, so every
+// lookup costs their number (a state document has 25).
+constexpr int kMaxAttributes = 256;
 
 // Builds the elements expat reports; a document that exceeds a bound or declares a DTD stops the parse.
 struct Builder

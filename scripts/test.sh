@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the engine alone and then the processor under AddressSanitizer
-# and UBSan (with the fuzzers over their seeds), the threading test under ThreadSanitizer, then
-# everything in release.
+# and UBSan (with every fuzzer over its seeds, and a minute's fuzzing of the render tool's WAV input),
+# the threading test under ThreadSanitizer, then everything in release.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -18,6 +18,13 @@ CC=clang CXX=clang++ cmake -S . -B build/sanitize-juce -G Ninja -DCMAKE_BUILD_TY
 cmake --build build/sanitize-juce -j "$jobs" --target plugin_tests fuzzers
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build/sanitize-juce -j "$jobs" --output-on-failure -R '^[A-Z][A-Za-z]*\.|_corpus$'
+
+# Then a minute's fuzzing of kestrune-render's WAV input from its seeds into a scratch folder, each input
+# held to 2 s and 64 MB a request.
+fuzz_scratch=$(mktemp -d)
+build/sanitize-juce/tests/fuzz/wav_fuzzer -max_total_time=60 -timeout=2 -malloc_limit_mb=64 -rss_limit_mb=512 \
+    "$fuzz_scratch" tests/fuzz/wav-corpus
+rm -rf "$fuzz_scratch"
 
 # The processor under ThreadSanitizer: parameter automation against running blocks. Address-space
 # randomisation is turned off for the run because some kernels' layouts confuse the sanitizer.

@@ -142,10 +142,12 @@ KestruneRoomEditor::KestruneRoomEditor(KestruneRoom& processor, PresetFolders fo
 
     kestrune.addChangeListener(this);
     updateModeDescription();
+    addMouseListener(&hoverFollower, true);
 }
 
 KestruneRoomEditor::~KestruneRoomEditor()
 {
+    removeMouseListener(&hoverFollower);
     juce::PopupMenu::dismissAllActiveMenus();
     kestrune.removeChangeListener(this);
     fileChooser.reset();
@@ -598,6 +600,13 @@ void KestruneRoomEditor::updateHoverHelp()
     {
         infoNeedsRepaint = false;
     }
+}
+
+void KestruneRoomEditor::followMouse()
+{
+    updateHoverHelp();
+    if (infoNeedsRepaint)
+        repaint(scaled(kInfoArea, uiScale));
 }
 
 void KestruneRoomEditor::paint(juce::Graphics& g)

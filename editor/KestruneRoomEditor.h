@@ -10,7 +10,8 @@
 #include <memory>
 
 // The preset folder below the user's (which == 1) or the all-users (any other value) application-data
-// folder; the empty file when that folder does not exist. Computes the path only, creates nothing.
+// folder; the empty file when that folder does not exist (the user's may be missing while the home
+// folder is there). Computes the path only, creates nothing.
 juce::File getPresetFolder(int which);
 
 // The two folders the preset menu lists. Tests hand in temporary folders so that they never touch the
@@ -179,6 +180,19 @@ class KestruneRoomEditor : public juce::AudioProcessorEditor,
   private:
     KestruneRoom& kestrune;
     std::unique_ptr<juce::FileChooser> fileChooser; // kept alive while the asynchronous chooser is open
+
+    // Hears the mouse enter, leave and move over the editor and every control in it: the info area
+    // follows the mouse instead of waiting for something under it to repaint (the selector and the
+    // captions never do, and leaving a control for the background repaints nothing).
+    struct HoverFollower final : juce::MouseListener
+    {
+        explicit HoverFollower(KestruneRoomEditor& e) : editor(e) {}
+        void mouseEnter(const juce::MouseEvent&) override { editor.followMouse(); }
+        void mouseExit(const juce::MouseEvent&) override { editor.followMouse(); }
+        void mouseMove(const juce::MouseEvent&) override { editor.followMouse(); }
+        KestruneRoomEditor& editor;
+    } hoverFollower{*this};
+    void followMouse();
 
     void setUpCaptions();
     void setUpSliders();

@@ -59,7 +59,11 @@ juce::File getPresetFolder(int which)
 {
     const auto base = juce::File::getSpecialLocation(which == 1 ? juce::File::userApplicationDataDirectory
                                                                 : juce::File::commonApplicationDataDirectory);
-    if (!base.exists())
+    // A fresh account may have no application-data folder yet (no ~/.config): the user's preset
+    // folder is still named, and the editor makes it with its parents, as long as the folder that
+    // should hold the application-data folder (the home folder) is there.
+    const bool named = base.exists() || (which == 1 && base.getParentDirectory().isDirectory());
+    if (!named)
         return juce::File();
     return base.getChildFile(kPresetSubPath);
 }

@@ -210,9 +210,11 @@ void KestruneRoom::readStateFromXml(const juce::XmlElement& element)
             setParameter(k, normalisedAttribute(element, getParameterName(k)).value_or(getParameter(k)));
         sendChangeMessage();
 
-        // Wrappers that cache each value (LV2) show stale ones unless told; no gesture, so no automation.
-        for (int k = 0; k < getNumParameters(); ++k)
-            sendParamChangeMessageToListeners(k, getParameter(k));
+        // Wrappers that cache each value show stale ones unless told; no gesture, so no automation. The
+        // LV2's host holds the values in its ports, and its window brings them up to date itself.
+        if (wrapperType != wrapperType_LV2)
+            for (int k = 0; k < getNumParameters(); ++k)
+                sendParamChangeMessageToListeners(k, getParameter(k));
     }
 
     mixLock = boolAttribute(element, "mixLock");

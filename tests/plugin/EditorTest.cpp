@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -891,7 +892,8 @@ bool haveDisplay()
 
 namespace
 {
-// Moves the real pointer (isMouseOver asks for the live position) and tells the window's peer.
+// Moves the real pointer and tells the window's peer, as the system does: the mouse events that
+// follow are all the editor hears (nothing here asks it to update its help).
 void moveMouseTo(KestruneRoomEditor& e, juce::Component& c, juce::Point<int> offset)
 {
     const auto p = e.getLocalPoint(&c, offset).toFloat();
@@ -900,7 +902,38 @@ void moveMouseTo(KestruneRoomEditor& e, juce::Component& c, juce::Point<int> off
                                   juce::MouseInputSource::defaultPressure,
                                   juce::MouseInputSource::defaultOrientation,
                                   juce::Time::currentTimeMillis());
-    e.updateHoverHelp();
+}
+
+// An editor that records the area of every paint the window asks of it.
+struct PaintRecordingEditor : KestruneRoomEditor
+{
+    using KestruneRoomEditor::KestruneRoomEditor;
+    void paint(juce::Graphics& g) override
+    {
+        painted.add(g.getClipBounds());
+        KestruneRoomEditor::paint(g);
+    }
+    juce::RectangleList<int> painted;
+};
+} // namespace
+
+// JUCE's own plug-in wrappers run the message loop this way on Linux; runDispatchLoopUntil needs the
+// modal loops that the plug-in turns off.
+namespace juce
+{
+bool dispatchNextMessageOnSystemQueue(bool returnIfNoPendingMessages);
+}
+
+namespace
+{
+// Runs the message loop (X events, timers, the window's repaints) until `done` or for `ms` at most.
+bool runMessagesUntil(const std::function<bool()>& done, juce::uint32 ms)
+{
+    const auto end = juce::Time::getMillisecondCounter() + ms;
+    while (!done() && juce::Time::getMillisecondCounter() < end)
+        if (!juce::dispatchNextMessageOnSystemQueue(true))
+            juce::Thread::sleep(2);
+    return done();
 }
 
 bool hasWhiteInk(const juce::Image& image, juce::Rectangle<int> area)
@@ -914,27 +947,55 @@ bool hasWhiteInk(const juce::Image& image, juce::Rectangle<int> area)
 }
 } // namespace
 
+// The help follows the mouse onto every control and back off it, also over the mode selector and the
+// two captions, which never repaint themselves on hover, and when the mouse leaves the window; each
+// change repaints the info area.
 TEST_F(EditorFixture, DisplayHoverShowsTheHelpOfTheControlUnderTheMouse)
 {
     KESTRUNE_REQUIRE_DISPLAY();
-    auto& e = open();
+    auto recording = std::make_unique<PaintRecordingEditor>(*processor, PresetFolders{factory, user});
+    auto& e = *recording;
+    editor = std::move(recording);
     e.addToDesktop(0);
     e.setVisible(true);
     ASSERT_NE(e.getPeer(), nullptr);
-    auto moveTo = [&e](juce::Component& c, juce::Point<int> offset) { moveMouseTo(e, c, offset); };
+    ASSERT_TRUE(runMessagesUntil([&] { return e.painted.containsRectangle(e.getLocalBounds()); }, 5000))
+        << "the window was never painted";
+    runMessagesUntil([] { return false; }, 100); // whatever else the window's showing brings
 
-    moveTo(*e.sliders[2], {35, 100});
-    EXPECT_EQ(e.hoverIndex, 2);
-    EXPECT_EQ(e.infoText, e.sliders[2]->getTooltip());
-    EXPECT_TRUE(e.infoNeedsRepaint);
-
-    moveTo(*e.modeComboBox, {20, 12});
-    EXPECT_EQ(e.hoverIndex, 20);
-    EXPECT_EQ(e.infoText, e.modeComboBox->getTooltip() + "\n" + e.modeDescription);
-
-    moveTo(e, {300, 30}); // the title: no control
-    EXPECT_EQ(e.hoverIndex, 20);
-    EXPECT_EQ(e.infoText, e.modeDescription);
+    const auto info = KestruneRoomEditor::scaled(KestruneRoomEditor::kInfoArea, e.uiScale);
+    const auto selectorHelp = e.modeComboBox->getTooltip();
+    const auto presetHelp = e.presetsSelect->getTooltip();
+    struct Case
+    {
+        const char* where;
+        juce::Component* over;
+        juce::Point<int> offset;
+        int index;
+        juce::String text;
+    };
+    const Case cases[] = {
+        {"decay slider", e.sliders[2].get(), {35, 100}, 2, e.sliders[2]->getTooltip()},
+        {"the background", &e, {300, 30}, 2, e.modeDescription}, // the index stays with the last control
+        {"mode selector", e.modeComboBox.get(), {20, 12}, 20, selectorHelp + "\n" + e.modeDescription},
+        {"its caption", e.modeLabel.get(), {10, 10}, 21, selectorHelp},
+        {"the preset caption", e.presetLabel.get(), {10, 10}, 25, presetHelp},
+        {"the preset button", e.presetsSelect.get(), {20, 12}, 26, presetHelp},
+        {"the preset caption again", e.presetLabel.get(), {30, 10}, 25, presetHelp},
+        {"outside the window", &e, {e.getWidth() + 40, 20}, 25, e.modeDescription},
+        {"the mode selector again", e.modeComboBox.get(), {100, 12}, 20, selectorHelp + "\n" + e.modeDescription},
+        {"the background again", &e, {300, 30}, 20, e.modeDescription},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.where);
+        e.painted.clear();
+        moveMouseTo(e, *c.over, c.offset);
+        EXPECT_EQ(e.hoverIndex, c.index);
+        EXPECT_EQ(e.infoText, c.text);
+        EXPECT_TRUE(runMessagesUntil([&] { return e.painted.containsRectangle(info); }, 2000))
+            << "the info area was not repainted";
+    }
 
     e.removeFromDesktop();
 }

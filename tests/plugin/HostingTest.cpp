@@ -24,7 +24,9 @@ struct Format
 {
     const char* name;
     const char* path;
-    float defaultTolerance; // the LV2 description carries the defaults with six significant digits
+    // JUCE's LV2 host re-creates the instance in prepareToPlay and carries the port values over through
+    // its own state text, with eight decimals; the defaults it reads are exact.
+    float valueTolerance;
 };
 
 // Keeps the test names readable (gtest would print the raw bytes of the struct).
@@ -32,7 +34,7 @@ void PrintTo(const Format& format, std::ostream* os) { *os << format.name; }
 
 const Format kFormats[] = {
     {"VST3", KESTRUNE_VST3_BUNDLE, 0.0f},
-    {"LV2", KESTRUNE_LV2_FOLDER, 1e-5f},
+    {"LV2", KESTRUNE_LV2_FOLDER, 1e-8f},
 };
 
 // Non-default settings that reach the sound: a half-rate mode, a short decay, a half mix.
@@ -126,8 +128,8 @@ TEST_P(Hosting, PublishesTheTwentyParametersWithNamesAndDefaults)
     {
         const auto& p = parameters[(size_t) indices[(size_t) k]];
         EXPECT_EQ(p.name, kestrune::kParameterTable[(size_t) k].name) << k;
-        EXPECT_NEAR(p.defaultValue, reference->getParameterDefaultValue(k), GetParam().defaultTolerance) << k;
-        EXPECT_NEAR(p.value, reference->getParameter(k), GetParam().defaultTolerance) << k;
+        EXPECT_EQ(p.defaultValue, reference->getParameterDefaultValue(k)) << k;
+        EXPECT_NEAR(p.value, reference->getParameter(k), GetParam().valueTolerance) << k;
     }
 }
 

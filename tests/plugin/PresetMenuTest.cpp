@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <set>
@@ -296,9 +297,44 @@ TEST(PresetFolders, LieBelowTheApplicationDataFolders)
     const juce::String sub = "Audio/Presets/Kestrune DSP, LLC/KestruneRoom";
     const auto userBase = juce::File::getSpecialLocation(juce::File::userApplicationDataDirectory);
     const auto commonBase = juce::File::getSpecialLocation(juce::File::commonApplicationDataDirectory);
-    EXPECT_EQ(getPresetFolder(1), userBase.exists() ? userBase.getChildFile(sub) : juce::File());
+    EXPECT_EQ(getPresetFolder(1), userBase.getChildFile(sub)); // the test's home folder exists
     EXPECT_EQ(getPresetFolder(0), commonBase.exists() ? commonBase.getChildFile(sub) : juce::File());
     EXPECT_EQ(getPresetFolder(7), getPresetFolder(0));
+}
+
+// A fresh account has a home folder but no application-data folder in it yet: the first editor makes
+// the user preset folder with every missing parent. A home folder that is not there is not made.
+TEST(PresetFolders, FirstEditorMakesTheUserFolderWithItsParents)
+{
+    kestrune::plugintest::TemporaryFolder temporary;
+    const auto home = temporary.folder.getChildFile("home");
+    ASSERT_TRUE(home.createDirectory());
+    const juce::String previousHome = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
+    struct RestoreHome
+    {
+        juce::String home;
+        ~RestoreHome() { ::setenv("HOME", home.toRawUTF8(), 1); }
+    } restore{previousHome};
+    KestruneRoom processor(temporary.folder.getChildFile("prefs"));
+
+    ::setenv("HOME", home.getFullPathName().toRawUTF8(), 1);
+    const auto expected = home.getChildFile(".config/Audio/Presets/Kestrune DSP, LLC/KestruneRoom");
+    EXPECT_EQ(getPresetFolder(1), expected);
+    EXPECT_FALSE(home.getChildFile(".config").exists()) << "naming the folder creates nothing";
+    {
+        KestruneRoomEditor editor(processor);
+        EXPECT_EQ(editor.userPresetFolder, expected);
+    }
+    EXPECT_TRUE(expected.isDirectory());
+
+    const auto missingHome = temporary.folder.getChildFile("no-such-home");
+    ::setenv("HOME", missingHome.getFullPathName().toRawUTF8(), 1);
+    EXPECT_EQ(getPresetFolder(1), juce::File());
+    {
+        KestruneRoomEditor editor(processor);
+        EXPECT_EQ(editor.userPresetFolder, juce::File());
+    }
+    EXPECT_FALSE(missingHome.exists());
 }
 
 //==============================================================================================

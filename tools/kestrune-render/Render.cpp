@@ -1,17 +1,23 @@
 #include "Render.h"
+#include "WavInput.h"
 
 #include <algorithm>
 #include <array>
 #include <atomic>
 #include <bit>
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <condition_variable>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <ostream>
+#include <pthread.h>
 #include <thread>
+#include <unistd.h>
+#include <utility>
 
 namespace kestrune::render
 {
@@ -66,16 +72,22 @@ class Input
 class FileInput final : public Input
 {
   public:
-    explicit FileInput(std::unique_ptr<juce::AudioFormatReader> r) : reader(std::move(r)) {}
+    // `file` is the stream at the bottom of the reader's, kept to learn of failed reads (the reader
+    // reads past a failure as silence).
+    FileInput(std::unique_ptr<juce::AudioFormatReader> r, const RegularFileStream& f)
+        : reader(std::move(r)), file(f)
+    {
+    }
     int channels() const override { return static_cast<int>(reader->numChannels); }
     juce::int64 length() const override { return reader->lengthInSamples; }
     bool read(float* const* channels, juce::int64 start, int frames) override
     {
-        return reader->read(channels, static_cast<int>(reader->numChannels), start, frames);
+        return reader->read(channels, static_cast<int>(reader->numChannels), start, frames) && !file.failed();
     }
 
   private:
     std::unique_ptr<juce::AudioFormatReader> reader;
+    const RegularFileStream& file;
 };
 
 class SignalInput final : public Input
@@ -299,28 +311,98 @@ juce::AudioBuffer<float> makeTestSignal(double rate)
     return signal;
 }
 
-std::optional<Failure> openInput(const juce::File& file, std::unique_ptr<Input>& input, double& rate)
+std::optional<Failure> openInput(const juce::File& file, const Warning& warn, std::unique_ptr<Input>& input,
+                                 double& rate)
 {
-    if (!file.existsAsFile())
-        return Failure{"cannot read " + file.getFullPathName().toStdString() + ": no such file"};
-    auto stream = file.createInputStream();
+    const auto name = file.getFullPathName().toStdString();
+    std::string error;
+    auto stream = RegularFileStream::open(file, error);
     if (stream == nullptr)
-        return Failure{"cannot read " + file.getFullPathName().toStdString()};
-    // The WAV reader asks for a few kB at a time; a large buffer saves most of the system calls.
-    auto buffered = std::make_unique<juce::BufferedInputStream>(stream.release(), 1 << 18, true);
-    juce::WavAudioFormat wav;
-    std::unique_ptr<juce::AudioFormatReader> reader(wav.createReaderFor(buffered.release(), true));
-    if (reader == nullptr)
-        return Failure{file.getFullPathName().toStdString() + " is not a readable WAV file"};
-    if (reader->numChannels < 1 || reader->numChannels > 2)
-        return Failure{file.getFullPathName().toStdString() + " has " + std::to_string(reader->numChannels) +
-                       " channels; only mono and stereo input is supported"};
-    if (reader->sampleRate < 8000 || reader->sampleRate > 192000)
-        return Failure{file.getFullPathName().toStdString() + ": sample rate " +
-                       std::to_string(reader->sampleRate) + " Hz is outside 8000 to 192000 Hz"};
+        return Failure{"cannot read " + name + ": " + error};
+    const auto& bottom = *stream;
+    const Warning named = [&](const std::string& warning)
+    {
+        if (warn)
+            warn(name + ": " + warning);
+    };
+    std::unique_ptr<juce::AudioFormatReader> reader;
+    if (auto failure = openWav(std::move(stream), named, reader))
+        return Failure{name + ": " + *failure};
     rate = reader->sampleRate;
-    input = std::make_unique<FileInput>(std::move(reader));
+    input = std::make_unique<FileInput>(std::move(reader), bottom);
     return std::nullopt;
+}
+
+// The signals that stop a process from outside (or at a CPU-time limit) by default.
+constexpr int kStopSignals[] = {SIGHUP,  SIGINT,  SIGQUIT, SIGTERM, SIGPIPE,
+                                SIGALRM, SIGUSR1, SIGUSR2, SIGXCPU};
+
+// Holds the stop signals back in this thread, and in threads started meanwhile (JUCE's timer thread),
+// while the render sets up files that no handler knows of yet; they arrive when it ends.
+class HeldSignals
+{
+  public:
+    HeldSignals()
+    {
+        sigset_t held;
+        sigemptyset(&held);
+        for (const int signal : kStopSignals)
+            sigaddset(&held, signal);
+        pthread_sigmask(SIG_BLOCK, &held, &previous);
+    }
+    ~HeldSignals() { release(); }
+    void release()
+    {
+        if (std::exchange(holding, false))
+            pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    }
+    HeldSignals(const HeldSignals&) = delete;
+    HeldSignals& operator=(const HeldSignals&) = delete;
+
+  private:
+    sigset_t previous;
+    bool holding = true;
+};
+
+// The temporary output a signal must remove, as a path prepared beforehand: the handler may only
+// make async-signal-safe calls.
+char pendingOutput[PATH_MAX + 1];
+std::atomic<bool> pendingOutputSet{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+void removePendingOutput(int signal)
+{
+    if (pendingOutputSet.load())
+        ::unlink(pendingOutput);
+    std::signal(signal, SIG_DFL);
+    std::raise(signal); // delivered once the handler returns: the process ends as the signal says
+}
+
+// Names the render's temporary output for the signal handler while it lives.
+struct PendingOutput
+{
+    explicit PendingOutput(const juce::File& file)
+    {
+        const auto path = file.getFullPathName();
+        if (static_cast<size_t>(path.getNumBytesAsUTF8()) >= sizeof pendingOutput)
+            return; // no file can be created under such a path
+        std::memcpy(pendingOutput, path.toRawUTF8(), static_cast<size_t>(path.getNumBytesAsUTF8()) + 1);
+        pendingOutputSet.store(true);
+    }
+    ~PendingOutput() { pendingOutputSet.store(false); }
+    PendingOutput(const PendingOutput&) = delete;
+    PendingOutput& operator=(const PendingOutput&) = delete;
+};
+
+// A finished output holds every frame it should: the writer's last writes (the header's among them)
+// report no failure, so the file is read back.
+bool holdsFrames(const juce::File& file, juce::int64 frames)
+{
+    std::string error;
+    auto stream = RegularFileStream::open(file, error);
+    WavLayout layout;
+    return stream != nullptr && !scanWav(*stream, layout) && layout.frames == frames &&
+           static_cast<juce::uint64>(layout.presentDataBytes) == layout.claimedDataBytes;
 }
 } // namespace
 
@@ -501,6 +583,8 @@ std::optional<Failure> makeProcessor(const Options& options, int inputs, double 
     processor->prepareToPlay(rate, options.blockSize);
     if (options.preset)
     {
+        if (auto reason = notRegularFile(*options.preset))
+            return Failure{"cannot load " + options.preset->getFullPathName().toStdString() + ": " + *reason};
         // Every document that loads sets the preset name, so a name no file can hold tells a refusal.
         const juce::String unloaded = "\x01unloaded";
         processor->setPresetName(unloaded);
@@ -513,6 +597,10 @@ std::optional<Failure> makeProcessor(const Options& options, int inputs, double 
     for (const auto& s : options.settings)
         processor->setParameter(s.index, s.normalised);
     JUCE_END_IGNORE_WARNINGS_GCC_LIKE
+    if (options.savePreset)
+        if (auto reason = notRegularFile(*options.savePreset))
+            return Failure{"cannot write the preset " + options.savePreset->getFullPathName().toStdString() +
+                           ": " + *reason};
     if (options.savePreset && !processor->savePresetFile(*options.savePreset))
         return Failure{"cannot write the preset " + options.savePreset->getFullPathName().toStdString()};
     result = std::move(processor);
@@ -529,13 +617,21 @@ juce::int64 tailFrames(const Options& options, const KestruneRoom& processor, do
     return static_cast<juce::int64>(std::ceil(tail * rate));
 }
 
-std::optional<Failure> renderFile(const Options& options, Summary& summary)
+std::optional<Failure> renderFile(const Options& options, Summary& summary, const Warning& warn)
 {
+    const auto outputName = options.output.getFullPathName().toStdString();
+    // The output is renamed into place: a FIFO or device there would be replaced, not written to.
+    if (auto reason = notRegularFile(options.output))
+        return Failure{"cannot write " + outputName + ": " + *reason};
+
+    // Until the temporary output is known to the signal handler, no stop signal may end the process
+    // with a file behind: the processor's preferences folder exists meanwhile.
+    HeldSignals held;
     std::unique_ptr<Input> input;
     double rate = options.rate.value_or(kDefaultRate);
     if (options.input)
     {
-        if (auto failure = openInput(*options.input, input, rate))
+        if (auto failure = openInput(*options.input, warn, input, rate))
             return failure;
         if (options.rate && *options.rate != rate)
             return Failure{"--rate sets the built-in signal's rate; the input runs at its own " +
@@ -545,7 +641,9 @@ std::optional<Failure> renderFile(const Options& options, Summary& summary)
     else
         input = std::make_unique<SignalInput>(makeTestSignal(rate));
 
-    // The processor keeps its preferences in a folder of its own, removed afterwards.
+    // The processor keeps its preferences in a folder of its own. It is removed once the processor
+    // stands, before the render can be interrupted, and again at the end in case the processor wrote
+    // to it since.
     const auto preferences = juce::File::getSpecialLocation(juce::File::tempDirectory)
                                  .getNonexistentChildFile("kestrune-render", "", false);
     preferences.createDirectory();
@@ -558,12 +656,15 @@ std::optional<Failure> renderFile(const Options& options, Summary& summary)
     std::unique_ptr<KestruneRoom> processor;
     if (auto failure = makeProcessor(options, input->channels(), rate, preferences, processor))
         return failure;
+    preferences.deleteRecursively();
     const juce::int64 total = input->length() + tailFrames(options, *processor, rate);
 
     juce::TemporaryFile temporary(options.output);
+    const PendingOutput pending(temporary.getFile()); // outlives the temporary, which deletes the file
     auto stream = std::make_unique<juce::FileOutputStream>(temporary.getFile(), 1 << 16);
+    held.release(); // a signal held back arrives now, and the handler removes the new file
     if (!stream->openedOk())
-        return Failure{"cannot write " + options.output.getFullPathName().toStdString() + ": " +
+        return Failure{"cannot write " + outputName + ": " +
                        stream->getStatus().getErrorMessage().toStdString()};
     juce::WavAudioFormat wav;
     std::unique_ptr<juce::AudioFormatWriter> writer(wav.createWriterFor(stream.get(), rate, 2, 32, {}, 0));
@@ -571,24 +672,46 @@ std::optional<Failure> renderFile(const Options& options, Summary& summary)
         return Failure{"cannot write a WAV file at " + juce::String(rate).toStdString() + " Hz"};
     stream.release(); // the writer owns it now
 
+    const auto writeFailed = Failure{"writing " + outputName + " failed (disk full, or a file-size limit?)"};
     switch (renderChunks(*processor, *input, total, options.blockSize, *writer, summary))
     {
     case Fault::read:
         return Failure{"cannot read the audio of " +
                        (options.input ? options.input->getFullPathName().toStdString() : "the test signal")};
     case Fault::write:
-        return Failure{"writing " + options.output.getFullPathName().toStdString() + " failed (disk full?)"};
+        return writeFailed;
     case Fault::notFinite:
         return Failure{"the output is not finite; nothing written"};
     case Fault::none:
         break;
     }
     writer.reset(); // completes the header
-    if (!temporary.overwriteTargetFileWithTemporary())
-        return Failure{"cannot move the rendered file into place at " +
-                       options.output.getFullPathName().toStdString()};
+    if (!holdsFrames(temporary.getFile(), total))
+        return writeFailed;
+    // One rename: the old output stays whole until the new one replaces it.
+    if (::rename(temporary.getFile().getFullPathName().toRawUTF8(),
+                 options.output.getFullPathName().toRawUTF8()) != 0)
+        return Failure{"cannot move the rendered file into place at " + outputName + ": " +
+                       std::strerror(errno)};
     summary.rate = rate;
     return std::nullopt;
+}
+
+void removeOutputOnSignals()
+{
+    struct sigaction action = {};
+    action.sa_handler = removePendingOutput;
+    sigfillset(&action.sa_mask);
+    for (const int signal : kStopSignals)
+    {
+        // A signal ignored on entry (nohup, a background job) stays ignored.
+        struct sigaction previous = {};
+        if (::sigaction(signal, nullptr, &previous) == 0 && previous.sa_handler != SIG_IGN)
+            ::sigaction(signal, &action, nullptr);
+    }
+    // Past a file-size limit the write fails with a message, as on a full disk, instead of ending
+    // the process with a core dump.
+    std::signal(SIGXFSZ, SIG_IGN);
 }
 
 } // namespace kestrune::render

@@ -7,6 +7,7 @@
 
 #include <juce_audio_formats/juce_audio_formats.h>
 
+#include <functional>
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -56,10 +57,19 @@ std::optional<Failure> parseSetting(const std::string& argument, Setting& settin
 std::optional<Failure> parseArguments(int argc, char** argv, Options& options);
 void printHelp(std::ostream& out);
 
+// Told what the render goes on with although the input is not as it claims (a data chunk longer than
+// the file); printed before rendering starts.
+using Warning = std::function<void(const std::string&)>;
+
 // Renders options.input (or the built-in test signal) into options.output. The input is read, run
 // through the processor and written in chunks on three threads, so memory stays the same for any
 // length; the output file appears only when everything was written and every sample is finite.
-std::optional<Failure> renderFile(const Options& options, Summary& summary);
+std::optional<Failure> renderFile(const Options& options, Summary& summary, const Warning& warn = {});
+
+// Makes the signals that stop a process from outside (Ctrl-C, SIGTERM from kill or timeout, a hang-up,
+// a closed pipe, a CPU-time limit) remove the temporary output of a render under way before the
+// process ends as the signal would end it. A file-size limit makes the write fail instead.
+void removeOutputOnSignals();
 
 // A processor for `inputs` input channels at `rate`, with the preset and settings of `options`.
 std::optional<Failure> makeProcessor(const Options& options, int inputs, double rate,

@@ -1,6 +1,7 @@
 // kestrune-render: every value --help lists is accepted, streaming gives what one pass over the
 // whole file gives, and memory does not grow with the input's length.
 #include "Render.h"
+#include "WavInput.h"
 #include <unistd.h> // getpid: test processes run in parallel
 
 #include <gtest/gtest.h>
@@ -259,6 +260,213 @@ TEST(RenderMemory, PeakResidentSizeDoesNotGrowWithTheInput)
     // Three minutes of mono input alone take 34 MB as floats; the margin is a quarter of that.
     EXPECT_LT(*growth[1], *growth[0] + kMarginKb)
         << "5 s: " << *growth[0] << " kB, 180 s: " << *growth[1] << " kB";
+}
+
+namespace
+{
+// Little-endian fields and chunks of a hand-made WAV file.
+std::string le(juce::uint64 value, int bytes)
+{
+    std::string out;
+    for (int i = 0; i < bytes; ++i)
+        out += static_cast<char>((value >> (8 * i)) & 0xff);
+    return out;
+}
+
+std::string chunk(const std::string& id, juce::uint64 claimedSize, const std::string& body)
+{
+    return id + le(claimedSize, 4) + body + (body.size() % 2 != 0 ? std::string(1, '\0') : "");
+}
+std::string chunk(const std::string& id, const std::string& body)
+{
+    return chunk(id, body.size(), body);
+}
+
+std::string riff(const std::string& chunks, juce::uint64 claimedSize = ~0ull)
+{
+    return "RIFF" + le(claimedSize == ~0ull ? chunks.size() + 4 : claimedSize, 4) + "WAVE" + chunks;
+}
+
+std::string fmt(int tag, int channels, int rate, int bits)
+{
+    const int align = channels * bits / 8;
+    return chunk("fmt ", le((juce::uint64)tag, 2) + le((juce::uint64)channels, 2) +
+                             le((juce::uint64)rate, 4) + le((juce::uint64)(rate * align), 4) +
+                             le((juce::uint64)align, 2) + le((juce::uint64)bits, 2));
+}
+
+// WAVE_FORMAT_EXTENSIBLE with the given sub-format tag (1 PCM, 3 float) and container size.
+std::string extensibleFmt(int subTag, int channels, int rate, int bits, int validBits)
+{
+    const int align = channels * bits / 8;
+    const std::string guidTail("\x00\x00\x00\x00\x10\x00\x80\x00\x00\xaa\x00\x38\x9b\x71", 14);
+    return chunk("fmt ", le(0xfffe, 2) + le((juce::uint64)channels, 2) + le((juce::uint64)rate, 4) +
+                             le((juce::uint64)(rate * align), 4) + le((juce::uint64)align, 2) +
+                             le((juce::uint64)bits, 2) + le(22, 2) + le((juce::uint64)validBits, 2) +
+                             le(3, 4) + le((juce::uint64)subTag, 2) + guidTail);
+}
+
+// Frames of a ramp in the given sample size; bytes are the same whatever format reads them.
+std::string audioBytes(int frames, int bytesPerFrame)
+{
+    std::string out;
+    for (int i = 0; i < frames * bytesPerFrame; ++i)
+        out += static_cast<char>((i * 37 + 11) & 0xff);
+    return out;
+}
+
+std::string rf64(const std::string& chunksAfterDs64, juce::uint64 dataSize)
+{
+    const auto ds64 =
+        chunk("ds64", le(chunksAfterDs64.size() + 40, 8) + le(dataSize, 8) + le(0, 8) + le(0, 4));
+    return "RF64" + le(0xffffffff, 4) + "WAVE" + ds64 + chunksAfterDs64;
+}
+
+struct OpenResult
+{
+    std::optional<std::string> error;
+    std::vector<std::string> warnings;
+    std::unique_ptr<juce::AudioFormatReader> reader;
+};
+
+OpenResult openBytes(const std::string& bytes)
+{
+    OpenResult result;
+    result.error = openWav(
+        std::make_unique<juce::MemoryInputStream>(bytes.data(), bytes.size(), true),
+        [&](const std::string& w) { result.warnings.push_back(w); }, result.reader);
+    return result;
+}
+
+juce::AudioBuffer<float> readAll(juce::AudioFormatReader& reader)
+{
+    juce::AudioBuffer<float> audio((int)reader.numChannels, (int)reader.lengthInSamples);
+    reader.read(audio.getArrayOfWritePointers(), audio.getNumChannels(), 0, audio.getNumSamples());
+    return audio;
+}
+} // namespace
+
+// Headers that claim more than the file holds, or formats the renderer cannot read: each is refused
+// with its reason or trimmed to what is there, without reading what the header claims.
+TEST(WavInput, ChecksEveryClaimAgainstTheFilesRealSize)
+{
+    const auto pcm16 = fmt(1, 2, 44100, 16);
+    const auto frames100 = audioBytes(100, 4);
+    const auto huge = 0x7fffffffull;
+    struct Case
+    {
+        const char* what;
+        std::string bytes;
+        juce::int64 frames;  // -1: refused
+        const char* message; // a fragment of the refusal or of the one warning; empty: no warning
+    };
+    const Case cases[] = {
+        {"plain", riff(pcm16 + chunk("data", frames100)), 100, ""},
+        {"data size 0xFFFFFFFF", riff(pcm16 + "data" + le(0xffffffff, 4) + frames100), 100,
+         "claims 4294967295 bytes but the file holds 400"},
+        {"RIFF size 0, as a streaming writer leaves it", riff(pcm16 + chunk("data", frames100), 0), 100, ""},
+        {"trailing half frame", riff(pcm16 + chunk("data", frames100 + "xy")), 100, ""},
+        {"data before fmt", riff(chunk("data", frames100) + pcm16), 100, ""},
+        {"RF64", rf64(pcm16 + "data" + le(0xffffffff, 4) + frames100, 400), 100, ""},
+        {"RF64 claiming 2^62 bytes", rf64(pcm16 + "data" + le(0xffffffff, 4) + frames100, 1ull << 62), 100,
+         "claims 4611686018427387904 bytes"},
+        {"cue claiming a million points in 28 bytes",
+         riff(pcm16 + chunk("cue ", le(1000000, 4) + std::string(24, '\0')) + chunk("data", frames100)), 100,
+         ""},
+        {"cue claiming 2 GB after the data", riff(pcm16 + chunk("data", frames100) + chunk("cue ", huge, "")),
+         100, ""},
+        {"cue claiming 2 GB", riff(pcm16 + chunk("cue ", huge, le(1000000, 4)) + chunk("data", frames100)),
+         -1,
+         "no data chunk before its \"cue \" chunk at byte 36, which claims 2147483647 bytes, past the end"},
+        {"smpl claiming 2 GB", riff(chunk("smpl", huge, "") + pcm16 + chunk("data", frames100)), -1,
+         "\"smpl\" chunk at byte 12"},
+        {"bext claiming 2 GB", riff(chunk("bext", huge, "") + pcm16 + chunk("data", frames100)), -1,
+         "\"bext\""},
+        {"inst claiming 2 GB", riff(chunk("inst", huge, "") + pcm16 + chunk("data", frames100)), -1,
+         "\"inst\""},
+        {"LIST claiming 2 GB", riff(pcm16 + chunk("LIST", huge, "adtl") + chunk("data", frames100)), -1,
+         "\"LIST\""},
+        {"unprintable id", riff(pcm16 + chunk(std::string("\x01\xff\x00z", 4), huge, "")), -1,
+         "0x01ff007a chunk"},
+        {"fmt claiming past the end", riff(chunk("fmt ", huge, pcm16.substr(8))), -1, "fmt chunk claims"},
+        {"fmt too short", riff(chunk("fmt ", pcm16.substr(8, 14)) + chunk("data", frames100)), -1,
+         "too short"},
+        {"no fmt", riff(chunk("data", frames100)), -1, "no fmt chunk"},
+        {"12-bit", riff(fmt(1, 1, 44100, 12) + chunk("data", frames100)), -1, "12-bit integer samples"},
+        {"64-bit float", riff(fmt(3, 1, 44100, 64) + chunk("data", frames100)), -1, "64-bit float samples"},
+        {"16-bit float", riff(fmt(3, 2, 44100, 16) + chunk("data", frames100)), -1, "16-bit float samples"},
+        {"MP3 in WAV", riff(fmt(0x55, 2, 44100, 16) + chunk("data", frames100)), -1, "tag 85"},
+        {"extensible, unknown sub-format",
+         riff(extensibleFmt(2, 2, 44100, 16, 16).replace(44, 1, "\x07") + chunk("data", frames100)), -1,
+         "other than PCM or float"},
+        {"no channels", riff(fmt(1, 0, 44100, 16) + chunk("data", frames100)), -1, "0 channels"},
+        {"three channels", riff(fmt(1, 3, 44100, 16) + chunk("data", audioBytes(100, 6))), -1, "3 channels"},
+        {"4 kHz", riff(fmt(1, 2, 4000, 16) + chunk("data", frames100)), -1, "sample rate 4000 Hz"},
+        {"not RIFF", "RIFX" + riff(pcm16).substr(4), -1, "no RIFF/WAVE header"},
+        {"eleven bytes", riff("").substr(0, 11), -1, "too short"},
+        {"RF64 without ds64", "RF64" + le(0xffffffff, 4) + "WAVE" + pcm16, -1, "without a ds64 chunk"},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        const auto result = openBytes(c.bytes);
+        if (c.frames < 0)
+        {
+            ASSERT_TRUE(result.error.has_value());
+            EXPECT_NE(result.error->find(c.message), std::string::npos) << *result.error;
+            continue;
+        }
+        ASSERT_FALSE(result.error) << *result.error;
+        EXPECT_EQ(result.reader->lengthInSamples, c.frames);
+        if (*c.message == 0)
+            EXPECT_TRUE(result.warnings.empty());
+        else
+        {
+            ASSERT_EQ(result.warnings.size(), 1u);
+            EXPECT_NE(result.warnings[0].find(c.message), std::string::npos) << result.warnings[0];
+        }
+    }
+}
+
+// Behind the check, JUCE's reader decodes every sample format as it decodes a plain file of it.
+TEST(WavInput, DecodesEachFormatAsJucesReaderDoes)
+{
+    struct Case
+    {
+        const char* what;
+        std::string format;
+        int bytesPerFrame;
+    };
+    const Case cases[] = {
+        {"8-bit", fmt(1, 1, 22050, 8), 1},
+        {"16-bit stereo", fmt(1, 2, 44100, 16), 4},
+        {"24-bit", fmt(1, 2, 48000, 24), 6},
+        {"32-bit", fmt(1, 1, 96000, 32), 4},
+        {"float", fmt(3, 2, 44100, 32), 8},
+        {"extensible 24 in 32", extensibleFmt(1, 2, 48000, 32, 24), 8},
+        {"extensible float", extensibleFmt(3, 1, 192000, 32, 32), 4},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        const auto data = chunk("data", audioBytes(301, c.bytesPerFrame));
+        // What the renderer is handed, with metadata around the audio, and JUCE's reader on the plain file.
+        const auto screened = openBytes(riff(chunk("LIST", "INFOxxxx") + c.format + chunk("cue ", le(0, 4)) +
+                                             data + chunk("smpl", "ab")));
+        ASSERT_FALSE(screened.error) << *screened.error;
+        const auto plain = riff(c.format + data);
+        juce::WavAudioFormat wav;
+        std::unique_ptr<juce::AudioFormatReader> direct(
+            wav.createReaderFor(new juce::MemoryInputStream(plain.data(), plain.size(), true), true));
+        ASSERT_NE(direct, nullptr);
+        EXPECT_EQ(screened.reader->sampleRate, direct->sampleRate);
+        const auto a = readAll(*screened.reader), b = readAll(*direct);
+        ASSERT_EQ(a.getNumChannels(), b.getNumChannels());
+        ASSERT_EQ(a.getNumSamples(), 301);
+        ASSERT_EQ(b.getNumSamples(), 301);
+        for (int ch = 0; ch < a.getNumChannels(); ++ch)
+            EXPECT_EQ(std::memcmp(a.getReadPointer(ch), b.getReadPointer(ch), sizeof(float) * 301), 0);
+    }
 }
 
 int main(int argc, char** argv)

@@ -32,9 +32,12 @@ int main(int argc, char** argv)
         return 0;
     }
 
+    removeOutputOnSignals();
     const juce::ScopedJuceInitialiser_GUI juce;
     Summary summary;
-    if (auto failure = renderFile(options, summary))
+    const auto warn = [](const std::string& warning)
+    { std::cerr << "kestrune-render: warning: " << warning << "\n"; };
+    if (auto failure = renderFile(options, summary, warn))
         return fail(*failure, failure->usage);
 
     const double peakDb = summary.peak > 0.0f ? 20.0 * std::log10(summary.peak) : -INFINITY;

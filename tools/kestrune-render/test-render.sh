@@ -15,6 +15,18 @@ mono=$work/mono.wav
 } > "$mono"
 echo "not audio" > "$work/text.wav"
 
+# Files that are not regular files: reading them must neither block (a FIFO) nor run on (/dev/zero),
+# and a rename must not replace them.
+mkfifo "$work/fifo.wav" "$work/fifo.kpreset" "$work/sink.fifo"
+ln -s /dev/zero "$work/zero.wav"
+ln -s /dev/zero "$work/zero.kpreset"
+
+# A cue chunk before the audio that claims 2 GB, in a file of 60 bytes.
+{
+    printf 'RIFF\x38\x00\x00\x00WAVEfmt \x10\x00\x00\x00\x01\x00\x01\x00\x44\xac\x00\x00\x88\x58\x01\x00\x02\x00\x10\x00'
+    printf 'cue \xff\xff\xff\x7f\x40\x42\x0f\x00'; printf 'data\x04\x00\x00\x00\x00\x40\x00\x40'
+} > "$work/cue.wav"
+
 # Each case: arguments that must fail, leaving no output file and no temporary beside it.
 bad_cases=(
     "--out $work/out/missing-folder.wav"
@@ -35,12 +47,21 @@ bad_cases=(
     "--in $mono --out $work/o.wav --rate 48000"
     "--out $work/o.wav --preset $work/none.kpreset"
     "--out $work/o.wav --preset $work/text.wav"
+    "--in $work/fifo.wav --out $work/o.wav"
+    "--in $work/zero.wav --out $work/o.wav"
+    "--in $work/cue.wav --out $work/o.wav"
+    "--out $work/sink.fifo"
+    "--out $work/o.wav --preset $work/zero.kpreset"
+    "--out $work/o.wav --preset $work/fifo.kpreset"
+    "--out $work/o.wav --save-preset $work/fifo.kpreset"
     "mix=50"
 )
 for args in "${bad_cases[@]}"; do
     # shellcheck disable=SC2086
-    if "$render" $args >/dev/null 2>"$work/err"; then
+    if timeout 20 "$render" $args >/dev/null 2>"$work/err"; then
         echo "FAIL: succeeded: $args"; failures=$((failures + 1))
+    elif [ $? -ge 124 ]; then
+        echo "FAIL: timed out or crashed: $args"; failures=$((failures + 1))
     elif [ ! -s "$work/err" ]; then
         echo "FAIL: no message: $args"; failures=$((failures + 1))
     fi
@@ -81,6 +102,54 @@ else
     echo "FAIL: mono render"; failures=$((failures + 1))
 fi
 "$render" --help | grep -q "RTHighXover" || { echo "FAIL: --help lists no parameters"; failures=$((failures + 1)); }
+
+# A data chunk that claims 4 GB: the frames that are there are rendered, and the user is told.
+{ head -c 40 "$mono"; printf '\xff\xff\xff\xff'; tail -c +45 "$mono"; } > "$work/long-claim.wav"
+if "$render" --in "$work/long-claim.wav" --out "$work/trimmed.wav" --tail 0 >/dev/null 2>"$work/err"; then
+    grep -q "claims 4294967295 bytes" "$work/err" || { echo "FAIL: no warning for the trimmed data chunk"; failures=$((failures + 1)); }
+    size=$(stat -c %s "$work/trimmed.wav")
+    if [ "$size" -gt $((4372 * 8 + 4096)) ]; then echo "FAIL: trimmed.wav is $size bytes"; failures=$((failures + 1)); fi
+else
+    echo "FAIL: the over-long data chunk was refused"; failures=$((failures + 1))
+fi
+
+# An interrupted render removes its temporary output and leaves an older output as it was. The input
+# is 37 hours of 8 kHz silence in a sparse file, so the render is surely still running. A script's
+# background jobs ignore SIGINT and SIGQUIT (and a signal ignored on entry stays ignored), so the
+# render gets the defaults a terminal would give it.
+{
+    printf 'RIFF\xf8\xff\xff\x7fWAVEfmt \x10\x00\x00\x00\x01\x00\x01\x00\x40\x1f\x00\x00\x80\x3e\x00\x00\x02\x00\x10\x00'
+    printf 'data\xf0\xff\xff\x7f'
+} > "$work/hours.wav"
+truncate -s $((44 + 0x7ffffff0)) "$work/hours.wav"
+echo "old output" > "$work/long.wav"
+interrupted() { # what-it-was expected-status; the render is $!
+    local status=0 leftovers
+    { wait "$!"; } 2>/dev/null || status=$?
+    leftovers=$(find "$work" -name 'long_temp*' | wc -l)
+    if [ "$status" -ne "$2" ] || [ "$leftovers" -ne 0 ] || [ "$(head -c 10 "$work/long.wav")" != "old output" ]; then
+        echo "FAIL: $1: status $status (expected $2), $leftovers temporary files left"; failures=$((failures + 1))
+        find "$work" -name 'long_temp*' -delete
+        echo "old output" > "$work/long.wav"
+    fi
+}
+long_render=(env --default-signal=INT,QUIT "$render" --in "$work/hours.wav" --out "$work/long.wav" "type=Bright Room")
+for signal in INT TERM HUP PIPE; do
+    "${long_render[@]}" >/dev/null 2>&1 &
+    for _ in $(seq 1 200); do
+        [ -n "$(find "$work" -name 'long_temp*')" ] && break
+        sleep 0.05
+    done
+    [ -n "$(find "$work" -name 'long_temp*')" ] || { echo "FAIL: no temporary output within 10 s"; failures=$((failures + 1)); }
+    kill -s "$signal" "$!"
+    interrupted "SIG$signal" $((128 + $(kill -l "$signal")))
+done
+timeout 2 "${long_render[@]}" >/dev/null 2>&1 &
+interrupted "timeout" 124
+# Past a file-size limit (1 MB here) the write fails with a message, as on a full disk.
+(ulimit -f 1024; exec "${long_render[@]}") >/dev/null 2>"$work/err" &
+interrupted "file-size limit" 1
+grep -q "failed" "$work/err" || { echo "FAIL: no message past the file-size limit"; failures=$((failures + 1)); }
 
 [ "$failures" -eq 0 ] && echo "all render checks passed"
 exit "$failures"

@@ -236,6 +236,7 @@ KESTRUNE_INLINE bool earlyDiffusionFused(ReverbEngine& e, int B)
             const int64_t delay = e.earlyFloors[s + 8 * ch];
             if (!line.writeThenReadStaysInside(delay, B))
                 return false;
+            line.prepareIntegerRead(delay, B);
             // A quad covers positions w - j - 3 .. w - j, stored in reverse.
             writeAt[2 * s + ch] = line.ring() + line.writeIndex() - 3;
             readAt[2 * s + ch] = line.ring() + line.readStart(delay) - 3;

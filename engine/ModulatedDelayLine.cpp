@@ -63,6 +63,7 @@ ModulatedDelayLine::ModulatedDelayLine()
     allocate(32768);
     size_ = 32768;
     mask_ = size_ - 1;
+    stale_ = 0;
 }
 
 ModulatedDelayLine::~ModulatedDelayLine() { delete[] ring_; }
@@ -71,7 +72,7 @@ void ModulatedDelayLine::allocate(int64_t samples)
 {
     delete[] ring_;
     ring_ = new float[static_cast<size_t>(samples)]();
-    capacity_ = samples;
+    capacity_ = static_cast<int32_t>(samples);
 }
 
 void ModulatedDelayLine::setMaxDelay(int64_t requestedLength)
@@ -79,13 +80,16 @@ void ModulatedDelayLine::setMaxDelay(int64_t requestedLength)
     const int64_t newSize = sizeForRequest(requestedLength);
     if (newSize == size_)
         return;
-    if (newSize > capacity_)
-        allocate(newSize);
-    else
-        std::memset(ring_, 0, static_cast<size_t>(newSize) * sizeof(float));
+    const bool fresh = newSize > capacity_;
+    if (fresh)
+        allocate(newSize); // zeroed
     size_ = newSize;
     mask_ = newSize - 1;
     writeIndex_ = 0;
+    if (fresh)
+        stale_ = 0;
+    else
+        clearLazily();
     clearSlotStates();
 }
 
@@ -98,6 +102,7 @@ void ModulatedDelayLine::reserve(int64_t samples)
         return;
     allocate(wanted);
     writeIndex_ = 0;
+    stale_ = 0;
     clearSlotStates();
 }
 
@@ -113,9 +118,70 @@ void ModulatedDelayLine::clearSlotStates()
 
 void ModulatedDelayLine::clear()
 {
-    std::memset(ring_, 0, static_cast<size_t>(size_) * sizeof(float));
+    clearLazily();
     clearSlotStates();
     vec::clear(output_, kMaxBlock);
+}
+
+void ModulatedDelayLine::clearLazily()
+{
+    if (size_ <= 2 * kWindow)
+    {
+        std::memset(ring_, 0, static_cast<size_t>(size_) * sizeof(float));
+        stale_ = 0;
+        return;
+    }
+    zeroOffsets(size_ - kWindow + 1, size_ - 1);
+    zeroOffsets(0, 0);
+    stale_ = static_cast<int32_t>(size_ - kWindow);
+}
+
+void ModulatedDelayLine::zeroOffsets(int64_t first, int64_t last)
+{
+    const int64_t start = (writeIndex_ + first) & mask_;
+    const int64_t count = last - first + 1;
+    const int64_t head = std::min(count, size_ - start);
+    std::memset(ring_ + start, 0, static_cast<size_t>(head) * sizeof(float));
+    if (count > head)
+        std::memset(ring_, 0, static_cast<size_t>(count - head) * sizeof(float));
+}
+
+void ModulatedDelayLine::zeroStale(int64_t first, int64_t last)
+{
+    const int64_t staleLast = size_ - kWindow, staleFirst = staleLast - stale_ + 1;
+    const int64_t span = last - first + 1;
+    if (span <= 0)
+        return;
+    if (span >= size_)
+    {
+        zeroOffsets(staleFirst, staleLast);
+        return;
+    }
+    const auto piece = [&](int64_t a, int64_t b)
+    {
+        a = std::max(a, staleFirst);
+        b = std::min(b, staleLast);
+        if (a <= b)
+            zeroOffsets(a, b);
+    };
+    const int64_t begin = first & mask_, end = begin + span - 1;
+    if (end < size_)
+        piece(begin, end);
+    else
+    {
+        piece(begin, size_ - 1);
+        piece(0, end - size_);
+    }
+}
+
+// The next block's writes reach kWindow positions below the write index: the positions that enter that
+// window are zeroed if stale, and the clean run grows by the block.
+void ModulatedDelayLine::cleanAhead(int blockLength)
+{
+    const int32_t entering = std::min(stale_, blockLength);
+    const int64_t staleLast = size_ - kWindow;
+    zeroOffsets(staleLast - entering + 1, staleLast);
+    stale_ -= entering;
 }
 
 namespace
@@ -138,6 +204,17 @@ inline float bound(float d)
     return d >= 0.0f ? std::min(d, kMaxDelay) : 0.0f;
 }
 
+} // namespace
+
+void ModulatedDelayLine::zeroStaleForRamp(const float* delays, int n)
+{
+    // The integer parts as the reads take them; a ramp is monotonic, so its ends bound them all.
+    const int64_t a = static_cast<int32_t>(bound(delays[0])), b = static_cast<int32_t>(bound(delays[n - 1]));
+    zeroStale(std::min(a, b) - (n - 1), std::max(a, b) + 1);
+}
+
+namespace
+{
 // Integer part of every ramp sample, and its fraction (linear reads) or allpass coefficient.
 template <Interpolation I>
 inline void rampSample(float bounded, int j, int32_t* integer, float* fraction)
@@ -511,23 +588,26 @@ KESTRUNE_INLINE void rampedReadFrom(const RampedTap& tap, const float* delays, i
 
 // The ramps of several taps at once: delays[t][j] as accumulate() gives them, the taps' chains of
 // additions side by side in the lanes of a vector (one chain alone would wait on every addition).
-KESTRUNE_INLINE void accumulateRamps(const RampedTap* taps, int count, int n, float rampFactor,
+// Returns whether any of the lines has stale positions.
+KESTRUNE_INLINE bool accumulateRamps(const RampedTap* taps, int count, int n, float rampFactor,
                                      float (*delays)[ModulatedDelayLine::kMaxBlock])
 {
     constexpr int kMaxGroups = 8;
     using V = wide::Lines4;
     float start[4 * kMaxGroups] = {}, inc[4 * kMaxGroups] = {};
+    bool stale = false;
     for (int t = 0; t < count; ++t)
     {
         start[t] = taps[t].line->slot(taps[t].slot).previousDelay;
         inc[t] = (taps[t].target - start[t]) * rampFactor;
+        stale |= taps[t].line->hasStale();
     }
     const int groups = (count + 3) / 4;
     if (n % 4 != 0 || groups > kMaxGroups)
     {
         for (int t = 0; t < count; ++t)
             accumulate(start[t], inc[t], n, delays[t]);
-        return;
+        return stale;
     }
     alignas(16) float spare[ModulatedDelayLine::kMaxBlock];
     V v[kMaxGroups], step[kMaxGroups];
@@ -547,6 +627,7 @@ KESTRUNE_INLINE void accumulateRamps(const RampedTap* taps, int count, int n, fl
                 d[q] = v[g] += step[g];
             wide::storeTransposed(out[g], j, d);
         }
+    return stale;
 }
 } // namespace
 
@@ -556,6 +637,7 @@ KESTRUNE_DISPATCH void ModulatedDelayLine::readRamped(float* y, int n, int slotI
     TapSlot& s = slots_[slotIndex];
     alignas(16) float delays[kMaxBlock];
     accumulate(s.previousDelay, (target - s.previousDelay) * rampFactor, n, delays);
+    prepareRampedRead(delays, n);
     rampedReadFrom(RampedTap{this, slotIndex, target, y}, delays, n, interpolation);
 }
 
@@ -703,7 +785,9 @@ KESTRUNE_DISPATCH void readRampedGroup(const RampedTap* taps, int count, int n, 
     {
         const int part = std::min(count - done, kMaxRampedTaps);
         const RampedTap* group = taps + done;
-        accumulateRamps(group, part, n, rampFactor, delays);
+        if (accumulateRamps(group, part, n, rampFactor, delays)) [[unlikely]]
+            for (int t = 0; t < part; ++t)
+                group[t].line->prepareRampedRead(delays[t], n);
         int t = 0;
         if (interpolation == Interpolation::FirstOrderAllpass && n % 4 == 0 && n > 0 && n <= kMax)
         {

@@ -39,13 +39,43 @@ public:
     void setMaxDelay(int64_t requestedLength);
     // Makes sure rings up to this many samples fit without a later allocation. Discards the contents.
     void reserve(int64_t samples);
+    // Every read after a clear returns what a zeroed ring would, but the ring is zeroed lazily (a whole
+    // ring at 192 kHz would not fit in a block's budget): at once only the kWindow positions the next
+    // writes reach, then kept ahead of the writes as the line advances, while the older positions are
+    // stale until the writes come round. Each read zeroes the stale positions it touches before it reads
+    // them. Once the line has been written round, the reads' check is one compare.
     void clear();
+
+    static constexpr int64_t kWindow = kMaxBlock; // positions at and below the write index a block writes
+    // Whether some positions still hold what was there before the last clear.
+    bool hasStale() const { return stale_ != 0; }
+    // Zeroes the stale positions among write index + first .. write index + last (masked), so that a
+    // read there sees a cleared line. Every reader of ring memory calls it (or one of the two below).
+    void prepareRun(int64_t first, int64_t last)
+    {
+        if (stale_ != 0) [[unlikely]]
+            zeroStale(first, last);
+    }
+    // The positions an integer read of n samples at this delay reads.
+    void prepareIntegerRead(int64_t delay, int n) { prepareRun(delay - (n - 1), delay); }
+    // The positions a ramped read over these n delays reads (the ramp is monotonic; each sample also
+    // reads one position further back).
+    void prepareRampedRead(const float* delays, int n)
+    {
+        if (stale_ != 0) [[unlikely]]
+            zeroStaleForRamp(delays, n);
+    }
 
     int64_t size() const { return size_; }
     int64_t mask() const { return mask_; }
     int64_t capacity() const { return capacity_; }
     int64_t writeIndex() const { return writeIndex_; }
-    void advance(int blockLength) { writeIndex_ = (writeIndex_ - blockLength) & mask_; }
+    void advance(int blockLength)
+    {
+        if (stale_ != 0) [[unlikely]]
+            cleanAhead(blockLength);
+        writeIndex_ = (writeIndex_ - blockLength) & mask_;
+    }
 
     void write(const float* x, int n)
     {
@@ -77,8 +107,9 @@ public:
     }
 
     // acc += gain x (the integer read at delay), each sample as x * gain + acc.
-    void accumulateInteger(float* acc, int n, int64_t delay, float gain) const
+    void accumulateInteger(float* acc, int n, int64_t delay, float gain)
     {
+        prepareIntegerRead(delay, n);
         const int64_t start = (writeIndex_ + delay) & mask_;
         if (start >= n - 1)
         {
@@ -100,6 +131,7 @@ public:
         const int64_t start = (writeIndex_ + delay) & mask_;
         if (delay < n || delay > size_ - n || start < n - 1 || writeIndex_ < n - 1)
             return false;
+        prepareIntegerRead(delay, n);
         const float* src = ring_ + start;
         float* dst = ring_ + writeIndex_;
         const float ng = -g;
@@ -113,8 +145,9 @@ public:
         return true;
     }
 
-    void readInteger(float* y, int n, int64_t delay) const
+    void readInteger(float* y, int n, int64_t delay)
     {
+        prepareIntegerRead(delay, n);
         const int64_t start = (writeIndex_ + delay) & mask_;
         if (start >= n - 1)
         {
@@ -127,9 +160,18 @@ public:
                 y[j] = ring_[(start - j) & mask_];
     }
     // A float delay is truncated toward zero.
-    void readInteger(float* y, int n, float delay) const { readInteger(y, n, safeIntegerDelay(delay)); }
+    void readInteger(float* y, int n, float delay)
+    {
+        readInteger(y, n, safeIntegerDelay(delay));
+    }
 
-    float sampleAt(int64_t position) const { return ring_[position & mask_]; }
+    // One ring sample as a read sees it (zero where stale).
+    float sampleAt(int64_t position) const
+    {
+        const int64_t offset = (position - writeIndex_) & mask_;
+        return offset > size_ - stale_ - kWindow && offset <= size_ - kWindow ? 0.0f
+                                                                              : ring_[position & mask_];
+    }
 
     // For fused block kernels that write a block and then read it at an integer delay: true when
     // neither run of n samples crosses the ring's end and the delay is short enough (at most size - n)
@@ -140,6 +182,7 @@ public:
         return writeIndex_ >= n - 1 && delay >= 0 && delay <= size_ - n && readStart(delay) >= n - 1;
     }
     int64_t readStart(int64_t delay) const { return (writeIndex_ + delay) & mask_; }
+    // The ring itself, for fused kernels: they call prepareRun (or prepareIntegerRead) before reading it.
     float* ring() { return ring_; }
 
     // Ramped read from a tap slot: the delay glides from the slot's previous delay to target over n
@@ -159,7 +202,11 @@ private:
     float* ring_ = nullptr;
     int64_t size_ = 0;
     int64_t mask_ = 0;
-    int64_t capacity_ = 0;
+    int32_t capacity_ = 0;
+    // How many positions still hold what was there before the last clear: as offsets from the write
+    // index, size_ - stale_ - kWindow + 1 .. size_ - kWindow (32-bit beside the capacity, so that the
+    // line keeps its layout).
+    int32_t stale_ = 0;
     int64_t writeIndex_ = 0;
     TapSlot slots_[kSlots];
 
@@ -167,6 +214,12 @@ private:
 
     void allocate(int64_t samples);
     void clearSlotStates(); // the interpolation states; the previous delays are kept
+    void clearLazily();     // the window zeroed, everything else stale
+    // Out of line and cold: the reads' fast paths keep their registers.
+    [[gnu::cold]] void zeroStale(int64_t first, int64_t last);
+    [[gnu::cold]] void zeroStaleForRamp(const float* delays, int n);
+    void zeroOffsets(int64_t first, int64_t last); // write index + first .. + last, 0 <= first <= last < size
+    [[gnu::cold]] void cleanAhead(int blockLength);
 };
 
 // One modulated allpass section over n samples: y = loopGain*d - g*x, the line takes x + g*y, where d

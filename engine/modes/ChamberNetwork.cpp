@@ -102,6 +102,7 @@ KESTRUNE_INLINE bool sumTaps(ReverbEngine& e, int c)
         const int64_t start = (line.writeIndex() + e.tapPositions[kTaps * c + i]) & line.mask();
         if (start < N - 1)
             return false;
+        line.prepareIntegerRead(e.tapPositions[kTaps * c + i], N);
         src[i] = line.ring() + start - (W - 1);
     }
     const float* gains = e.tapGains + kTaps * c;

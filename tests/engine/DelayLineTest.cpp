@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <string>
 #include <vector>
 
 using namespace kestrune;
@@ -164,6 +165,141 @@ TEST(DelayLine, ClearZeroesTheRingButKeepsPositionAndDelays)
     f.line->readInteger(y, 64, int64_t(70));
     for (float v : y)
         EXPECT_EQ(v, 0.0f);
+}
+
+// A clear or a size change zeroes a ring lazily, but every read after it must return what a line whose
+// ring holds only zeros returns, through the dirty phase and after it. Two lines take the same writes
+// and reads from the emptying on: one held noise before it, the other never held anything.
+TEST(DelayLine, EveryReadAfterEmptyingSeesAZeroedRing)
+{
+    using Op = std::vector<float> (*)(ModulatedDelayLine&, const float* x, int n, int block);
+    struct Case
+    {
+        const char* name;
+        Op op;
+    };
+    const Case ops[] = {
+        {"integer reads",
+         [](ModulatedDelayLine& line, const float* x, int n, int)
+         {
+             line.write(x, n);
+             std::vector<float> out;
+             const int64_t size = line.size();
+             for (int64_t delay :
+                  {int64_t(0), int64_t(1), int64_t(n - 1), int64_t(n), int64_t(37), int64_t(300), size - n,
+                   size - 1, size, size + 5, int64_t(-3), int64_t(1) << 40})
+             {
+                 float y[128];
+                 line.readInteger(y, n, delay);
+                 out.insert(out.end(), y, y + n);
+             }
+             float acc[128] = {};
+             line.accumulateInteger(acc, n, 150, 0.5f);
+             line.accumulateInteger(acc, n, size - 2, -0.25f);
+             out.insert(out.end(), acc, acc + n);
+             return out;
+         }},
+        {"integer allpass",
+         [](ModulatedDelayLine& line, const float* x, int n, int block)
+         {
+             std::vector<float> v(x, x + n);
+             if (!line.integerAllpass(v.data(), n, 200 + block * 7 % 300, 0.6f, 0.9f))
+                 line.write(x, n);
+             return v;
+         }},
+        {"ramped reads",
+         [](ModulatedDelayLine& line, const float* x, int n, int block)
+         {
+             line.write(x, n);
+             std::vector<float> out;
+             // Slow glides, a jump across most of the ring and a delay below the block length.
+             const float targets[] = {3.0f + float(block % 50) * 17.5f, block % 9 == 0 ? 900.25f : 5.5f,
+                                      float(block % 13) * 0.75f, 400.0f - float(block % 31) * 11.3f};
+             const Interp kinds[] = {Interp::Linear, Interp::QuantisedLinear, Interp::FirstOrderAllpass,
+                                     Interp::FirstOrderAllpass};
+             for (int s = 0; s < 4; ++s)
+             {
+                 float y[128];
+                 line.readRamped(y, n, s, targets[s], 1.0f / float(n), kinds[s]);
+                 out.insert(out.end(), y, y + n);
+             }
+             return out;
+         }},
+        {"grouped ramped reads",
+         [](ModulatedDelayLine& line, const float* x, int n, int block)
+         {
+             line.write(x, n);
+             std::vector<float> out(static_cast<size_t>(8 * n));
+             RampedTap taps[8];
+             for (int t = 0; t < 8; ++t)
+                 taps[t] = {&line, t, float((block * (t + 3)) % 700) + 0.3f * float(t), out.data() + t * n};
+             readRampedGroup(taps, 4, n, 1.0f / float(n), Interp::FirstOrderAllpass);
+             readRampedGroup(taps + 4, 4, n, 1.0f / float(n), Interp::Linear);
+             return out;
+         }},
+        {"allpass sections",
+         [](ModulatedDelayLine& line, const float* x, int n, int block)
+         {
+             auto* section = block % 3 == 0   ? &allpassBlockLinear
+                             : block % 3 == 1 ? &allpassBlockFirstOrder
+                                              : &allpassBlockQuantised;
+             std::vector<float> y(static_cast<size_t>(n));
+             (*section)(line, x, y.data(), n, block % 7 == 0 ? 10.0f : 250.0f + float(block % 40) * 9.7f,
+                        0.5f, 0.95f, 1.0f / float(n));
+             return y;
+         }},
+    };
+    using Emptying = void (*)(ModulatedDelayLine&);
+    const Emptying emptyings[] = {[](ModulatedDelayLine& line) { line.clear(); },
+                                  [](ModulatedDelayLine& line) { line.setMaxDelay(1000); }};
+    for (const Case& c : ops)
+        for (int n : {32, 64})
+            for (int e = 0; e < 2; ++e)
+            {
+                SCOPED_TRACE(std::string(c.name) + ", " + std::to_string(n) + " samples, " +
+                             (e == 0 ? "clear" : "size change"));
+                auto filled = std::make_unique<ModulatedDelayLine>();
+                auto zeroed = std::make_unique<ModulatedDelayLine>();
+                for (auto* line : {filled.get(), zeroed.get()})
+                    line->setMaxDelay(e == 0 ? 1000 : 2000);
+                uint32_t seed = 3;
+                std::vector<float> x(static_cast<size_t>(n));
+                auto noise = [&]
+                {
+                    for (float& v : x)
+                    {
+                        seed = seed * 1664525u + 1013904223u;
+                        v = float(int32_t(seed)) * 4.656613e-10f;
+                    }
+                };
+                // Only one line holds signal before the emptying; both move alike and run the same reads.
+                for (int b = 0; b < 50; ++b)
+                {
+                    noise();
+                    c.op(*filled, x.data(), n, b);
+                    const std::vector<float> silence(static_cast<size_t>(n), 0.0f);
+                    c.op(*zeroed, silence.data(), n, b);
+                    for (auto* line : {filled.get(), zeroed.get()})
+                        line->advance(n);
+                }
+                for (auto* line : {filled.get(), zeroed.get()})
+                    emptyings[e](*line);
+                for (int b = 0; b < 3 * 1024 / n; ++b)
+                {
+                    // A second clear while the first is still being caught up with.
+                    if (b == 700 / n)
+                        for (auto* line : {filled.get(), zeroed.get()})
+                            line->clear();
+                    noise();
+                    ASSERT_EQ(c.op(*filled, x.data(), n, b), c.op(*zeroed, x.data(), n, b)) << "block " << b;
+                    for (auto* line : {filled.get(), zeroed.get()})
+                        line->advance(n);
+                    for (int64_t p = 0; p < filled->size(); ++p)
+                        ASSERT_EQ(filled->sampleAt(p), zeroed->sampleAt(p))
+                            << "block " << b << ", position " << p;
+                }
+                EXPECT_FALSE(filled->hasStale());
+            }
 }
 
 // A read whose delay keeps moving gives back no more energy than it reads, at every speed the

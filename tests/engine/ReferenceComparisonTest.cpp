@@ -118,3 +118,62 @@ TEST_P(AgainstReference, EqualToTheBit)
 INSTANTIATE_TEST_SUITE_P(ModesAndRates, AgainstReference,
                          ::testing::Combine(::testing::Range(0, kNumModes), ::testing::Values(44100, 48000, 96000)),
                          caseName);
+
+// A mode switch clears the lines lazily; what follows it must still be what the reference gives, whose
+// switch zeroes every ring at once. From a long tail of another mode (long predelay, early size and
+// decay, so that the reads after the switch reach far back into what the old mode wrote), then a
+// re-select of the same mode, at the rate where the rings are smallest and where they are largest.
+using SwitchAgainstReference = ::testing::TestWithParam<Case>;
+
+TEST_P(SwitchAgainstReference, EqualToTheBitAcrossTheSwitch)
+{
+    const auto [mode, rate] = GetParam();
+    auto engine = std::make_unique<ReverbEngine>();
+    auto reference = std::make_unique<reference::Engine>();
+    auto set = [&](int k, float value)
+    {
+        engine->setParameterNormalised(k, normalised(k, value));
+        reference->setParameterNormalised(k, normalised(k, value));
+    };
+    for (int k = 0; k < kNumParameters; ++k)
+        set(k, kParameterTable[static_cast<size_t>(k)].defaultValue);
+    for (const Setting& s : kModulation)
+        set(s.index, s.value);
+    for (const Setting& s : {Setting{kPredelay, 400.0f}, Setting{kEarlySize, 900.0f}, Setting{kDecay, 30.0f},
+                             Setting{kLateSize, 1.0f}, Setting{kEarlySend, 0.5f}})
+        set(s.index, s.value);
+    set(kType, static_cast<float>((mode + 5) % kNumModes + 1));
+    engine->setSampleRate(rate);
+    reference->setSampleRate(rate);
+
+    // The tail, the switch into the mode, and a re-select of it at another type value.
+    const size_t switchAt = static_cast<size_t>(rate) * 2 / 5,
+                 reselectAt = switchAt + static_cast<size_t>(rate) * 3 / 5;
+    const size_t length = reselectAt + static_cast<size_t>(rate) * 3 / 10;
+    const Stereo input = noise(length);
+    Stereo expected{std::vector<float>(length), std::vector<float>(length)};
+    Stereo got{std::vector<float>(length), std::vector<float>(length)};
+    for (size_t start = 0; start < length; start += 256)
+    {
+        if (start == switchAt / 256 * 256)
+            set(kType, static_cast<float>(mode + 1));
+        if (start == reselectAt / 256 * 256)
+            set(kType, static_cast<float>(mode) + 1.5f);
+        const int count = static_cast<int>(std::min<size_t>(256, length - start));
+        const float* in[2] = {input.left.data() + start, input.right.data() + start};
+        float* out[2] = {expected.left.data() + start, expected.right.data() + start};
+        engine->process(in, out, count, 2);
+        reference->process(in[0], in[1], got.left.data() + start, got.right.data() + start, count);
+    }
+    size_t first = length;
+    for (size_t i = 0; i < length && first == length; ++i)
+        if (got.left[i] != expected.left[i] || got.right[i] != expected.right[i])
+            first = i;
+    ASSERT_EQ(first, length) << "first difference at sample " << first << " (switch at "
+                             << switchAt / 256 * 256 << ", re-select at " << reselectAt / 256 * 256
+                             << "): engine " << expected.left[first] << "; reference " << got.left[first];
+}
+
+INSTANTIATE_TEST_SUITE_P(ModesAndRates, SwitchAgainstReference,
+                         ::testing::Combine(::testing::Range(0, kNumModes), ::testing::Values(48000, 192000)),
+                         caseName);

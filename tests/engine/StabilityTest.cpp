@@ -223,7 +223,12 @@ TEST(SafetyNet, NonFiniteStateClearsItselfAndTheReverbGoesOn)
     const float bad[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity()};
     using Poison = void (*)(ReverbEngine&, float);
     const Poison places[] = {[](ReverbEngine& e, float v) { e.lineBuffer[5][17] = v; },
-                             [](ReverbEngine& e, float v) { e.lines[ReverbEngine::kFirstLateLine + 2].ring()[3] = v; },
+                             [](ReverbEngine& e, float v)
+                             {
+                                 // The newest sample: one the line has written, so that it comes round.
+                                 ModulatedDelayLine& line = e.lines[ReverbEngine::kFirstLateLine + 2];
+                                 line.ring()[(line.writeIndex() + 1) & line.mask()] = v;
+                             },
                              [](ReverbEngine& e, float v) { e.highCut[1].ic2 = v; },
                              [](ReverbEngine& e, float v) { e.highCutShelf[1].state = v; }};
     for (int mode = 0; mode < kNumModes; ++mode)

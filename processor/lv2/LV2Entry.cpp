@@ -110,8 +110,6 @@ void cleanup(LV2_Handle handle)
     juceDescriptor().cleanup(instance->juce);
 }
 
-// Every port the host changed since the last block reaches the processor before this one. A port the
-// host leaves alone says nothing: the processor may hold a restored state the port never held.
 // "type" as its list has it: the entry of the mode a value selects. Ardour 7.3 automates an
 // enumeration like any control, gliding from one entry to the next, and every value on the way would set
 // the mode up afresh (clearing the reverb) where the list means one step.
@@ -129,6 +127,8 @@ float asModeEntry(float value)
     return modeEntry(modeFromTypeValue(type.value));
 }
 
+// Every port the host changed since the last block reaches the processor before this one. A port the
+// host leaves alone says nothing: the processor may hold a restored state the port never held.
 void readPorts(Instance& instance)
 {
     for (int k = 0; k < kNumParameters; ++k)

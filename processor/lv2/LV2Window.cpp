@@ -62,8 +62,12 @@ class Window final : private juce::AudioProcessorListener
                 writePort(k, parameter(k));
     }
 
+    LV2UI_Handle juce = nullptr;
+
+  private:
     // Where the processor holds what the host's port does not (a state restored over ports that did not
-    // hold it, a value the processor refused), the host's port takes the processor's value.
+    // hold it, a mode value taken as its entry, a value the processor refused), the host's port takes
+    // the processor's value.
     void bringHostUpToDate()
     {
         for (int k = 0; k < kNumParameters; ++k)
@@ -72,9 +76,6 @@ class Window final : private juce::AudioProcessorListener
                 writePort(k, value);
     }
 
-    LV2UI_Handle juce = nullptr;
-
-  private:
     float parameter(int k) const
     {
         JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE("-Wdeprecated-declarations")

@@ -13,9 +13,10 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build/sanitize -j "$jobs" --output-on-failure
 
 # The processor under AddressSanitizer and UBSan, with clang so that libFuzzer links: the processor's
-# tests (those that host the built bundles aside) and every fuzzer once over its seed corpus.
+# tests (those that host the built bundles aside), the render tool's WAV input and argument tests, and
+# every fuzzer once over its seed corpus.
 CC=clang CXX=clang++ cmake -S . -B build/sanitize-juce -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRUNE_SANITIZE=ON
-cmake --build build/sanitize-juce -j "$jobs" --target plugin_tests fuzzers
+cmake --build build/sanitize-juce -j "$jobs" --target plugin_tests kestrune_render_tests fuzzers
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build/sanitize-juce -j "$jobs" --output-on-failure -R '^[A-Z][A-Za-z]*\.|_corpus$'
 
@@ -23,7 +24,7 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 # held to 2 s and 64 MB a request.
 fuzz_scratch=$(mktemp -d)
 build/sanitize-juce/tests/fuzz/wav_fuzzer -max_total_time=60 -timeout=2 -malloc_limit_mb=64 -rss_limit_mb=512 \
-    "$fuzz_scratch" tests/fuzz/wav-corpus
+    "$fuzz_scratch" tests/fuzz/corpus/wav
 rm -rf "$fuzz_scratch"
 
 # The processor under ThreadSanitizer: parameter automation against running blocks. Address-space

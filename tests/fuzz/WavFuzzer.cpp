@@ -1,6 +1,6 @@
 // Fuzzes kestrune-render's WAV input: the chunk walk and, behind it, JUCE's WAV reader. Whatever is
 // accepted must claim no more frames than its bytes hold and must read whole. Run:
-//     wav_fuzzer -max_total_time=60 NEW_CORPUS tests/fuzz/wav-corpus
+//     wav_fuzzer -max_total_time=60 NEW_CORPUS tests/fuzz/corpus/wav
 // (new inputs go into the first folder; keep it out of the source tree).
 #include "WavInput.h"
 

@@ -227,8 +227,10 @@ float KestruneRoom::getParameterDefaultValue(int index)
 
 void KestruneRoom::setParameter(int index, float newValue)
 {
-    if (!isValidIndex(index) || !std::isfinite(newValue))
+    if (!isValidIndex(index) || std::isnan(newValue))
         return;
+    // Held to 0..1 where it enters, so that what the host reads back, the display and the engine agree.
+    newValue = std::clamp(newValue, 0.0f, 1.0f);
     if (changes.value(index) == newValue)
         return;
     // Shown at once, applied before the next block: a change never lands mid-block.

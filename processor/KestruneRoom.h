@@ -9,27 +9,54 @@
 #include <atomic>
 #include <memory>
 
-// The two preferences files (user and all users). JUCE's ApplicationProperties derives both paths from
-// one Options object (~ and /var on Linux), so a scratch folder could not hold them apart; this keeps
-// its interface, and with a folder given both files live side by side inside it.
-class KestrunePreferences : public juce::ApplicationProperties
+// One preferences file in JUCE's XML properties format (<PROPERTIES> holding <VALUE name= val=>).
+// JUCE's own PropertiesFile reads with XmlDocument and falls back on its compressed binary format, and
+// saves a value that looks like XML by parsing it the same way: this one reads and saves only through
+// the guarded ways, and a save replaces the file whole or not at all. Saved after a pause, like JUCE's.
+class KestrunePropertiesFile : public juce::PropertySet, private juce::Timer
+{
+public:
+    KestrunePropertiesFile(const juce::File& file, const juce::PropertiesFile::Options& options);
+    ~KestrunePropertiesFile() override;
+
+    const juce::File& getFile() const { return file; }
+    bool save();
+    bool saveIfNeeded();
+    bool needsToBeSaved() const;
+
+private:
+    void reload();
+    void propertyChanged() override;
+    void timerCallback() override;
+
+    juce::File file;
+    juce::PropertiesFile::Options options;
+    bool needsWriting = false;
+};
+
+// The two preferences files (user and all users), as JUCE's ApplicationProperties keeps them. That
+// derives both paths from one Options object (~ and /var on Linux), so a scratch folder could not hold
+// them apart: with a folder given, both files live side by side inside it.
+class KestrunePreferences
 {
 public:
     // folder empty: the system's files for these options; otherwise "user" and "common" inside folder.
     KestrunePreferences(const juce::PropertiesFile::Options& options, const juce::File& folder);
     ~KestrunePreferences();
 
-    juce::PropertiesFile* getUserSettings();
+    const juce::PropertiesFile::Options& getStorageParameters() const { return options; }
+    KestrunePropertiesFile* getUserSettings();
     // The common file, or the user file when returnUserPropsIfReadOnly and the common one cannot be saved.
-    juce::PropertiesFile* getCommonSettings(bool returnUserPropsIfReadOnly);
+    KestrunePropertiesFile* getCommonSettings(bool returnUserPropsIfReadOnly);
     bool saveIfNeeded();
     void closeFiles();
 
 private:
     void openFiles();
 
+    juce::PropertiesFile::Options options;
     juce::File folder;
-    std::unique_ptr<juce::PropertiesFile> userFile, commonFile;
+    std::unique_ptr<KestrunePropertiesFile> userFile, commonFile;
     int commonReadOnly = 0; // 0 not yet known, 1 read-only, -1 writable
 };
 

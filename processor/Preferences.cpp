@@ -1,5 +1,8 @@
 #include "KestruneRoom.h"
 
+#include "DocumentInput.h"
+#include "FileSave.h"
+
 #include <cstdlib>
 
 namespace
@@ -20,52 +23,130 @@ juce::PropertiesFile::Options preferencesOptions()
     options.storageFormat = juce::PropertiesFile::storeAsXML;
     return options;
 }
+
+// JUCE's XML properties format.
+namespace PropertyFile
+{
+constexpr const char* fileTag = "PROPERTIES";
+constexpr const char* valueTag = "VALUE";
+constexpr const char* nameAttribute = "name";
+constexpr const char* valueAttribute = "val";
+} // namespace PropertyFile
 } // namespace
 
-KestrunePreferences::KestrunePreferences(const juce::PropertiesFile::Options& options, const juce::File& folder_)
-    : folder(folder_)
+KestrunePropertiesFile::KestrunePropertiesFile(const juce::File& file_, const juce::PropertiesFile::Options& options_)
+    : juce::PropertySet(options_.ignoreCaseOfKeyNames), file(file_), options(options_)
 {
-    auto stored = options;
-    // Should anything reach the base class's own files, they too stay inside the given folder.
-    if (folder != juce::File())
-        stored.folderName = folder.getFullPathName();
-    setStorageParameters(stored);
+    reload();
+}
+
+KestrunePropertiesFile::~KestrunePropertiesFile()
+{
+    stopTimer();
+    saveIfNeeded();
+}
+
+// A missing, unreadable or damaged file gives no values, as JUCE's has it; only XML is read (this
+// processor never wrote the binary forms).
+void KestrunePropertiesFile::reload()
+{
+    const auto bytes = kestrune::readRegularFile(file);
+    const auto document = bytes ? kestrune::parseXml(*bytes, kestrune::XmlDepth::wholeTree) : nullptr;
+    if (document == nullptr || !document->hasTagName(PropertyFile::fileTag))
+        return;
+    for (auto* e : document->getChildWithTagNameIterator(PropertyFile::valueTag))
+    {
+        const auto name = e->getStringAttribute(PropertyFile::nameAttribute);
+        if (name.isEmpty())
+            continue;
+        // A value that is itself XML is stored as the element's child.
+        const auto* child = e->getFirstChildElement();
+        getAllProperties().set(name, child != nullptr
+                                         ? child->toString(juce::XmlElement::TextFormat().singleLine().withoutHeader())
+                                         : e->getStringAttribute(PropertyFile::valueAttribute));
+    }
+}
+
+bool KestrunePropertiesFile::save()
+{
+    const juce::ScopedLock lock(getLock());
+    stopTimer();
+    if (options.doNotSave || file == juce::File() || file.isDirectory() || !file.getParentDirectory().createDirectory())
+        return false;
+
+    juce::XmlElement document(PropertyFile::fileTag);
+    const auto& properties = getAllProperties();
+    for (int i = 0; i < properties.size(); ++i)
+    {
+        auto* e = document.createNewChildElement(PropertyFile::valueTag);
+        e->setAttribute(PropertyFile::nameAttribute, properties.getAllKeys()[i]);
+        const auto& value = properties.getAllValues()[i];
+        if (auto asXml = kestrune::parseXml(value.toStdString(), kestrune::XmlDepth::wholeTree))
+            e->addChildElement(asXml.release());
+        else
+            e->setAttribute(PropertyFile::valueAttribute, value);
+    }
+    if (!kestrune::replaceFileWhole(file, document.toString(juce::XmlElement::TextFormat()).toStdString()))
+        return false;
+    needsWriting = false;
+    return true;
+}
+
+bool KestrunePropertiesFile::saveIfNeeded()
+{
+    const juce::ScopedLock lock(getLock());
+    return !needsWriting || save();
+}
+
+bool KestrunePropertiesFile::needsToBeSaved() const
+{
+    const juce::ScopedLock lock(getLock());
+    return needsWriting;
+}
+
+void KestrunePropertiesFile::propertyChanged()
+{
+    needsWriting = true;
+    if (options.millisecondsBeforeSaving > 0)
+        startTimer(options.millisecondsBeforeSaving);
+    else if (options.millisecondsBeforeSaving == 0)
+        saveIfNeeded();
+}
+
+void KestrunePropertiesFile::timerCallback() { saveIfNeeded(); }
+
+KestrunePreferences::KestrunePreferences(const juce::PropertiesFile::Options& options_, const juce::File& folder_)
+    : options(options_), folder(folder_)
+{
 }
 
 KestrunePreferences::~KestrunePreferences() { closeFiles(); }
 
 void KestrunePreferences::openFiles()
 {
-    auto options = getStorageParameters();
+    const auto open = [&](bool commonToAllUsers, const char* subfolder) {
+        auto o = options;
+        o.commonToAllUsers = commonToAllUsers;
+        const auto file = folder == juce::File()
+                              ? o.getDefaultFile()
+                              : folder.getChildFile(subfolder).getChildFile(o.applicationName + "." + o.filenameSuffix);
+        return std::make_unique<KestrunePropertiesFile>(file, o);
+    };
     if (userFile == nullptr)
-    {
-        options.commonToAllUsers = false;
-        userFile = folder == juce::File()
-                       ? std::make_unique<juce::PropertiesFile>(options)
-                       : std::make_unique<juce::PropertiesFile>(
-                             folder.getChildFile("user").getChildFile(options.applicationName + "." + options.filenameSuffix),
-                             options);
-    }
+        userFile = open(false, "user");
     if (commonFile == nullptr)
-    {
-        options.commonToAllUsers = true;
-        commonFile = folder == juce::File()
-                         ? std::make_unique<juce::PropertiesFile>(options)
-                         : std::make_unique<juce::PropertiesFile>(
-                               folder.getChildFile("common").getChildFile(options.applicationName + "." + options.filenameSuffix),
-                               options);
-    }
+        commonFile = open(true, "common");
     userFile->setFallbackPropertySet(commonFile.get());
 }
 
-juce::PropertiesFile* KestrunePreferences::getUserSettings()
+KestrunePropertiesFile* KestrunePreferences::getUserSettings()
 {
     if (userFile == nullptr)
         openFiles();
     return userFile.get();
 }
 
-juce::PropertiesFile* KestrunePreferences::getCommonSettings(bool returnUserPropsIfReadOnly)
+KestrunePropertiesFile* KestrunePreferences::getCommonSettings(bool returnUserPropsIfReadOnly)
 {
     if (commonFile == nullptr)
         openFiles();

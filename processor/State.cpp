@@ -1,5 +1,8 @@
 #include "KestruneRoom.h"
 
+#include "DocumentInput.h"
+#include "FileSave.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -8,16 +11,12 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <string_view>
 
 namespace
 {
 constexpr const char* kTag = "KestruneRoom";
 constexpr juce::uint32 kBlobMagic = 0x21324356;
-
-// A state document is under 2 kB; anything far larger is not one, and is refused before parsing.
-constexpr size_t kMaxDocumentBytes = 1u << 20;
-// The parser recurses once per nested element; a document has one element, so this bounds the stack.
-constexpr int kMaxStartTags = 256;
 
 // Editor size limits, px.
 constexpr int kMinWidth = 367, kMaxWidth = 1102, kMinHeight = 230, kMaxHeight = 690;
@@ -87,59 +86,32 @@ int sizeAttribute(const juce::XmlElement& element, juce::StringRef name, int cur
 
 bool hasStateTag(const juce::XmlElement& element) { return element.getTagName().equalsIgnoreCase(kTag); }
 
-// Refuses what the XML parser cannot take safely: entity declarations (it expands them recursively,
-// without a bound), more start tags than a state document could hold, and a processing instruction
-// inside the element (followed by text, it sends the parser round in a loop that never ends).
-bool isSafeToParse(const juce::String& text)
+// Preset names are held to this many characters wherever they come from, so that no state this
+// processor writes grows past what its own readers take (a name of '"' is six times as long escaped).
+constexpr int kMaxPresetNameLength = 256;
+
+// The name as a document can carry it: XML has no way to write most control characters, so they go.
+juce::String storablePresetName(const juce::String& name)
 {
-    if (text.containsIgnoreCase("<!entity"))
-        return false;
-    int startTags = 0;
-    for (auto p = text.getCharPointer(); !p.isEmpty();)
-        if (p.getAndAdvance() == '<')
+    const auto isXmlCharacter = [](juce::juce_wchar c) {
+        return c == 0x9 || c == 0xa || c == 0xd || (c >= 0x20 && c <= 0xd7ff) || (c >= 0xe000 && c <= 0xfffd) ||
+               (c >= 0x10000 && c <= 0x10ffff);
+    };
+    juce::String result;
+    int length = 0;
+    for (auto p = name.getCharPointer(); !p.isEmpty() && length < kMaxPresetNameLength;)
+        if (const auto c = p.getAndAdvance(); isXmlCharacter(c))
         {
-            const auto next = *p;
-            if (juce::CharacterFunctions::isLetter(next) || next == '_' || next == ':')
-            {
-                if (++startTags > kMaxStartTags)
-                    return false;
-            }
-            else if (next == '?' && startTags > 0)
-                return false;
+            result += c;
+            ++length;
         }
-    return true;
+    return result;
 }
 
-// Blanks and control characters after the element are no part of the document: editors and old
-// transfer tools leave them there (a DOS end-of-file Ctrl-Z, say). Bytes of UTF-8 sequences are all
-// above 0x7f, so this never cuts a character in two.
-juce::String withoutTrailingControls(const juce::String& text)
+// Any well-formed XML document; only its root element is kept, the readers need nothing else.
+std::unique_ptr<juce::XmlElement> parseDocument(std::string_view text)
 {
-    const char* utf8 = text.toRawUTF8();
-    auto length = text.getNumBytesAsUTF8();
-    while (length > 0 && (static_cast<unsigned char>(utf8[length - 1]) <= ' ' || utf8[length - 1] == '\x7f'))
-        --length;
-    return juce::String::fromUTF8(utf8, static_cast<int>(length));
-}
-
-// Parses text in memory only: no input source, so nothing refers the parser to other files. The
-// parser steps backwards over bytes, which loops forever on malformed UTF-8, so that is refused first;
-// and what it only warns about (an unknown entity, say) counts as not parsing. It also takes a start tag
-// cut short by the end of the text, so a document that does not end in '>' is refused as truncated.
-std::unique_ptr<juce::XmlElement> parseDocument(const juce::String& input)
-{
-    const auto bytes = input.getNumBytesAsUTF8();
-    if (bytes > kMaxDocumentBytes ||
-        !juce::CharPointer_UTF8::isValidString(input.toRawUTF8(), static_cast<int>(bytes)))
-        return {};
-    const auto text = withoutTrailingControls(input);
-    if (!text.endsWithChar('>') || !isSafeToParse(text))
-        return {};
-    juce::XmlDocument document(text);
-    auto element = document.getDocumentElement();
-    if (document.getLastParseError().isNotEmpty())
-        return {};
-    return element;
+    return kestrune::parseXml(text, kestrune::XmlDepth::rootOnly);
 }
 
 // The inverse of copyXmlToBinary, with its checks: magic, length at least 1, text clipped to the block.
@@ -153,15 +125,9 @@ std::unique_ptr<juce::XmlElement> unpackBlob(const void* data, int sizeInBytes)
     const auto storedLength = static_cast<juce::int32>(juce::ByteOrder::littleEndianInt(bytes + 4));
     if (storedLength < 1)
         return {};
-    const auto length = static_cast<size_t>(juce::jmin(sizeInBytes - 8, storedLength));
-    if (length > kMaxDocumentBytes)
-        return {};
-    // The text ends at its zero byte; garbage that is not UTF-8 is no document.
-    const auto* text = bytes + 8;
-    const auto textLength = static_cast<size_t>(std::find(text, text + length, '\0') - text);
-    if (!juce::CharPointer_UTF8::isValidString(text, static_cast<int>(textLength)))
-        return {};
-    return parseDocument(juce::String::fromUTF8(text, static_cast<int>(textLength)));
+    const std::string_view text(bytes + 8, static_cast<size_t>(juce::jmin(sizeInBytes - 8, storedLength)));
+    // The text ends at its zero byte.
+    return parseDocument(text.substr(0, text.find('\0')));
 }
 } // namespace
 
@@ -170,7 +136,7 @@ JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE("-Wdeprecated-declarations")
 void KestruneRoom::writeStateAttributes(juce::XmlElement& element)
 {
     element.setAttribute("pluginVersion", kVersion);
-    element.setAttribute("presetName", presetName);
+    element.setAttribute("presetName", storablePresetName(presetName));
     for (int k = 0; k < getNumParameters(); ++k)
         element.setAttribute(getParameterName(k), formatNormalised(getParameter(k)));
 }
@@ -204,7 +170,7 @@ void KestruneRoom::readStateFromXml(const juce::XmlElement& element)
 {
     if (hasStateTag(element))
     {
-        presetName = findAttribute(element, "presetName").value_or(juce::String());
+        setPresetName(storablePresetName(findAttribute(element, "presetName").value_or(juce::String())));
         // The host's own value, not the mix lock, decides here: a restored session is what was saved.
         for (int k = 0; k < getNumParameters(); ++k)
             setParameter(k, normalisedAttribute(element, getParameterName(k)).value_or(getParameter(k)));
@@ -236,7 +202,7 @@ bool KestruneRoom::savePresetFile(const juce::File& file)
     juce::XmlElement::TextFormat format;
     format.customEncoding = "UTF-8";
     format.lineWrapLength = 60;
-    return element.writeTo(file, format);
+    return kestrune::replaceFileWhole(file, element.toString(format).toStdString());
 }
 
 namespace
@@ -247,7 +213,7 @@ void applyPresetDocument(KestruneRoom& processor, const juce::XmlElement& elemen
 {
     if (!hasStateTag(element))
         return;
-    processor.setPresetName(findAttribute(element, "presetName").value_or(juce::String()));
+    processor.setPresetName(storablePresetName(findAttribute(element, "presetName").value_or(juce::String())));
 
     const auto apply = [&](int k) {
         processor.beginParameterChangeGesture(k);
@@ -264,16 +230,15 @@ void applyPresetDocument(KestruneRoom& processor, const juce::XmlElement& elemen
 
 void KestruneRoom::setStateFromText(const juce::String& text)
 {
-    if (const auto element = parseDocument(text))
+    if (const auto element = parseDocument({text.toRawUTF8(), text.getNumBytesAsUTF8()}))
         applyPresetDocument(*this, *element);
 }
 
 void KestruneRoom::loadPresetFile(const juce::File& file)
 {
-    if (!file.existsAsFile() || file.getSize() > static_cast<juce::int64>(kMaxDocumentBytes))
-        return;
-    if (const auto element = parseDocument(file.loadFileAsString()))
-        applyPresetDocument(*this, *element);
+    if (const auto bytes = kestrune::readRegularFile(file))
+        if (const auto element = parseDocument(*bytes))
+            applyPresetDocument(*this, *element);
 }
 
 JUCE_END_IGNORE_WARNINGS_GCC_LIKE

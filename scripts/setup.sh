@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian package the build, the tests and the benchmarks need. Quick when all are present.
 set -euo pipefail
-packages=(juce-modules-source cmake ninja-build g++ pkgconf ccache libgtest-dev libbenchmark-dev
+packages=(juce-modules-source cmake ninja-build g++ pkgconf ccache libgtest-dev libbenchmark-dev libexpat1-dev
           xvfb x11-utils fonts-dejavu-core fonts-roboto-unhinted clang libclang-rt-14-dev
           libasound2-dev libfreetype-dev libfontconfig1-dev libx11-dev
           libxcomposite-dev libxcursor-dev libxext-dev libxinerama-dev libxrandr-dev libxrender-dev

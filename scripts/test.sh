@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: the engine under AddressSanitizer and UBSan, the render tool's
-# WAV fuzzer, the threading test under ThreadSanitizer, then everything in release.
+# Sets up, builds and runs every test: the engine alone and then the processor under AddressSanitizer
+# and UBSan (with every fuzzer over its seeds, and a minute's fuzzing of the render tool's WAV input),
+# the threading test under ThreadSanitizer, then everything in release.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -11,13 +12,17 @@ cmake --build build/sanitize -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build/sanitize -j "$jobs" --output-on-failure
 
-# kestrune-render's WAV input under libFuzzer (clang, AddressSanitizer and UBSan): every seed, then a
-# minute's fuzzing from them into a scratch folder. Each input is held to 2 s and 64 MB a request.
-cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-    -DKESTRUNE_SANITIZE=ON
-cmake --build build/fuzz -j "$jobs" --target wav_fuzzer
+# The processor under AddressSanitizer and UBSan, with clang so that libFuzzer links: the processor's
+# tests (those that host the built bundles aside) and every fuzzer once over its seed corpus.
+CC=clang CXX=clang++ cmake -S . -B build/sanitize-juce -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRUNE_SANITIZE=ON
+cmake --build build/sanitize-juce -j "$jobs" --target plugin_tests fuzzers
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    ctest --test-dir build/sanitize-juce -j "$jobs" --output-on-failure -R '^[A-Z][A-Za-z]*\.|_corpus$'
+
+# Then a minute's fuzzing of kestrune-render's WAV input from its seeds into a scratch folder, each input
+# held to 2 s and 64 MB a request.
 fuzz_scratch=$(mktemp -d)
-build/fuzz/tests/fuzz/wav_fuzzer -max_total_time=60 -timeout=2 -malloc_limit_mb=64 -rss_limit_mb=512 \
+build/sanitize-juce/tests/fuzz/wav_fuzzer -max_total_time=60 -timeout=2 -malloc_limit_mb=64 -rss_limit_mb=512 \
     "$fuzz_scratch" tests/fuzz/wav-corpus
 rm -rf "$fuzz_scratch"
 

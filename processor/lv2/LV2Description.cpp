@@ -41,11 +41,10 @@ void writeControlPort(std::ostream& out, KestruneRoom& processor, int k)
            "\t\tlv2:maximum 1.0 ;\n";
     if (k != kType)
         return;
-    // The values the mode selector writes: entry e (1 to 12) is e / 12 and selects mode e - 1.
     out << "\t\tlv2:portProperty lv2:enumeration ;\n\t\tlv2:scalePoint";
     for (int m = 0; m < kNumModes; ++m)
         out << (m == 0 ? " [\n" : " , [\n") << "\t\t\trdfs:label \"" << kModeNames[(size_t)m]
-            << "\" ;\n\t\t\trdf:value " << decimal(static_cast<float>(m + 1) / 12.0f) << " ;\n\t\t]";
+            << "\" ;\n\t\t\trdf:value " << decimal(modeEntry(static_cast<uint32_t>(m))) << " ;\n\t\t]";
     out << " ;\n";
 }
 

@@ -12,6 +12,7 @@
 #include <lv2/state/state.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <memory>
 
@@ -111,6 +112,23 @@ void cleanup(LV2_Handle handle)
 
 // Every port the host changed since the last block reaches the processor before this one. A port the
 // host leaves alone says nothing: the processor may hold a restored state the port never held.
+// "type" as its list has it: the entry of the mode a value selects. Ardour 7.3 automates an
+// enumeration like any control, gliding from one entry to the next, and every value on the way would set
+// the mode up afresh (clearing the reverb) where the list means one step.
+float asModeEntry(float value)
+{
+    if (!std::isfinite(value))
+        return value;
+    const auto& table = kParameterTable[kType];
+    EngineParameter type;
+    type.minimum = table.minimum;
+    type.maximum = table.maximum;
+    type.curve = table.curve;
+    type.normalised = std::clamp(value, 0.0f, 1.0f);
+    type.valueFromNormalised();
+    return modeEntry(modeFromTypeValue(type.value));
+}
+
 void readPorts(Instance& instance)
 {
     for (int k = 0; k < kNumParameters; ++k)
@@ -125,7 +143,7 @@ void readPorts(Instance& instance)
         instance.portSeen[(size_t)k].store(bits, std::memory_order_relaxed);
         JUCE_BEGIN_IGNORE_WARNINGS_GCC_LIKE("-Wdeprecated-declarations")
         if (!instance.written[(size_t)k].isEcho(bits))
-            instance.processor->setParameter(k, value);
+            instance.processor->setParameter(k, k == kType ? asModeEntry(value) : value);
         JUCE_END_IGNORE_WARNINGS_GCC_LIKE
     }
 }

@@ -45,6 +45,13 @@ constexpr uint32_t bitsOf(float value)
     return std::bit_cast<uint32_t>(value);
 }
 
+// The value of "type" that the mode selector writes for a mode, and the host's list shows: entry m + 1,
+// (m + 1) / 12.
+constexpr float modeEntry(uint32_t mode)
+{
+    return static_cast<float>(mode + 1) / 12.0f;
+}
+
 // The values the window wrote to one port that the host has not shown back yet. Hosts pass writes on
 // late (JUCE's LV2 host a block late), so during a drag the port may show an earlier value while the
 // editor has moved on: that is the host's echo, no news to the processor. One writer (the window's

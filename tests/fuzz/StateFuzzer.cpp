@@ -1,6 +1,7 @@
 // Fuzzes setStateInformation, setStateFromText and loadPresetFile. The first byte picks the entry
-// point, the rest is the input. Run: state_fuzzer -runs=N tests/fuzz/corpus (copy the corpus first
-// if new inputs should not be written into the source tree).
+// point, the rest is the input. Whatever state results stays in range and survives its own host-state
+// round trip. Run: state_fuzzer -runs=N tests/fuzz/corpus/state (copy the corpus first if new inputs
+// should not be written into the source tree).
 #include "KestruneRoom.h"
 
 #include <cstdint>
@@ -10,6 +11,7 @@
 namespace
 {
 KestruneRoom* processor = nullptr;
+KestruneRoom* restored = nullptr; // takes each resulting state back from the host
 juce::File presetFile;
 
 void check(bool condition, const char* what)
@@ -31,7 +33,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     folder.createDirectory();
     presetFile = folder.getChildFile("input.kpreset");
     processor = new KestruneRoom(folder.getChildFile("preferences"));
+    restored = new KestruneRoom(folder.getChildFile("preferences"));
     std::atexit([] {
+        delete restored;
         delete processor;
         folder.deleteRecursively();
         juce::shutdownJuce_GUI();
@@ -65,5 +69,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     JUCE_END_IGNORE_WARNINGS_GCC_LIKE
     check(processor->uiWidth >= 367 && processor->uiWidth <= 1102, "width out of the editor's limits");
     check(processor->uiHeight >= 230 && processor->uiHeight <= 690, "height out of the editor's limits");
+
+    juce::MemoryBlock state, again;
+    processor->getStateInformation(state);
+    restored->setStateInformation(state.getData(), static_cast<int>(state.getSize()));
+    restored->getStateInformation(again);
+    check(state == again, "the state written does not read back");
     return 0;
 }

@@ -328,6 +328,33 @@ TEST_F(LV2Test, APortChangeReachesTheProcessorBeforeItsBlock)
     expectSameSound(host.run(after), expectedAfter);
 }
 
+// Ardour glides an automated "type" from one entry of its list to the next, as it does any control:
+// within a mode that changes nothing, and the mode changes in one step, to the entry of the next one.
+TEST_F(LV2Test, TheModePortMovesInSteps)
+{
+    BareHost steady, gliding;
+    ASSERT_TRUE(steady.ready() && gliding.ready()) << dlerror();
+    for (auto* host : {&steady, &gliding})
+    {
+        host->setPort(kestrune::kType, 2.0f / 12.0f); // "Medium Room", up to 3 / 12
+        host->activate();
+    }
+    const auto input = impulses(1, {0});
+    constexpr int kBlocks = 50;
+    for (int b = 0; b < kBlocks; ++b)
+    {
+        gliding.setPort(kestrune::kType, (2.0f + 0.99f * static_cast<float>(b) / kBlocks) / 12.0f);
+        const auto expected = steady.run(b == 0 ? input : silence(2, kBlock));
+        const auto heard = gliding.run(b == 0 ? input : silence(2, kBlock));
+        ASSERT_EQ(heard, expected) << "block " << b;
+    }
+    EXPECT_EQ(gliding.processor().getParameter(kestrune::kType), 2.0f / 12.0f);
+
+    gliding.setPort(kestrune::kType, 0.54f); // within "Dark Chamber"
+    gliding.run(silence(2, kBlock));
+    EXPECT_EQ(gliding.processor().getParameter(kestrune::kType), 0.5f);
+}
+
 // A session saved before the plug-in had ports keeps its values in the state alone: the ports start at
 // the defaults and must not undo it, neither on reopening nor after the host saved it anew.
 TEST_F(LV2Test, AStateSavedWithoutPortsSoundsAsSavedAlsoAfterAResave)

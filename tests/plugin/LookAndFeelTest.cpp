@@ -430,8 +430,9 @@ TEST(LookAndFeel2013, PresetFieldTextAreaAndNoBody)
     EXPECT_EQ(laf.getTextArea(button), juce::Rectangle<int>(5, 4, 187, 16)); // 2 + 12 / 4
     button.setConnectedEdges(0);
 
-    for (auto [over, down] : {std::pair{false, false}, {true, false}, {true, true}})
+    for (const auto& state : {std::pair{false, false}, {true, false}, {true, true}})
     {
+        const bool over = state.first, down = state.second; // clang 14 cannot capture structured bindings
         const auto image = drawn(200, 24,
                                  [&](juce::Graphics& g)
                                  { laf.drawButtonBackground(g, button, juce::Colours::red, over, down); });

@@ -12,6 +12,8 @@
 
 #include <cmath>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace kestrune::plugintest
@@ -77,6 +79,17 @@ inline void prepare(KestruneRoom& p, double rate, int blockSize, int inputs = 2)
     p.setBusesLayout(layout);
     p.setRateAndBufferSizeDetails(rate, blockSize);
     p.prepareToPlay(rate, blockSize);
+}
+
+// A host-state blob around a document's text, its stored length as given (the text's own by default).
+inline juce::MemoryBlock blobOf(const std::string& text, std::optional<int> storedLength = std::nullopt)
+{
+    juce::MemoryOutputStream out;
+    out.writeInt(0x21324356);
+    out.writeInt(storedLength.value_or(static_cast<int>(text.size())));
+    out.write(text.data(), text.size());
+    out.writeByte(0);
+    return out.getMemoryBlock();
 }
 
 // Runs input (one or two channels) through processBlock in blocks; returns the two output channels.

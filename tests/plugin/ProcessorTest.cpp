@@ -127,10 +127,33 @@ TEST(Processor, ParameterTexts)
     };
     for (const auto& c : cases)
         EXPECT_EQ(KestruneRoom::parameterTextFor(c.index, c.value), c.text) << c.index << " " << c.value;
+}
 
-    // The same through the host's road: a normalised 1e30 once showed a wrapped-around negative number.
-    p->setParameter(kestrune::kPredelay, 1e30f);
-    EXPECT_EQ(p->getParameterText(kestrune::kPredelay), "1000000000000.00 ms ");
+// A host may send any float: it is held to 0..1 where it enters, so that what the host reads back, the
+// text and the engine agree (a decay of 2 once read "199.90 s" while the engine ran 100 s).
+TEST(Processor, HostValuesOutsideZeroToOneAreClamped)
+{
+    TestProcessor p;
+    struct Case
+    {
+        float sent;
+        float stored;
+        const char* decayText;
+    };
+    const Case cases[] = {
+        {-1.0f, 0.0f, "0.10 s "}, {2.0f, 1.0f, "100.00 s "}, {1e30f, 1.0f, "100.00 s "},
+        {-1e30f, 0.0f, "0.10 s "}, {INFINITY, 1.0f, "100.00 s "}, {-INFINITY, 0.0f, "0.10 s "},
+    };
+    for (const auto& c : cases)
+    {
+        p->setParameter(kestrune::kDecay, 0.5f);
+        p->setParameter(kestrune::kDecay, c.sent);
+        EXPECT_EQ(p->getParameter(kestrune::kDecay), c.stored) << c.sent;
+        EXPECT_EQ(p->getParameterText(kestrune::kDecay), c.decayText) << c.sent;
+    }
+    p->setParameter(kestrune::kDecay, 0.5f);
+    p->setParameter(kestrune::kDecay, NAN);
+    EXPECT_EQ(p->getParameter(kestrune::kDecay), 0.5f) << "NaN is ignored";
 }
 
 TEST(Processor, ChannelsAreNumberedFromOneAndPairedAsStereo)

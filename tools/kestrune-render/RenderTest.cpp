@@ -469,6 +469,68 @@ TEST(WavInput, DecodesEachFormatAsJucesReaderDoes)
     }
 }
 
+namespace
+{
+// A stream of `size` bytes that holds `head` and then, at every data offset d, the byte d * 37 + 11:
+// a file of gigabytes that costs no memory.
+class PatternStream final : public juce::InputStream
+{
+  public:
+    PatternStream(std::string h, juce::int64 s) : head(std::move(h)), size(s) {}
+    static char byteAt(juce::int64 dataOffset) { return static_cast<char>((dataOffset * 37 + 11) & 0xff); }
+    juce::int64 getTotalLength() override { return size; }
+    bool isExhausted() override { return position >= size; }
+    juce::int64 getPosition() override { return position; }
+    bool setPosition(juce::int64 p) override
+    {
+        position = juce::jlimit<juce::int64>(0, size, p);
+        return true;
+    }
+    int read(void* destination, int bytes) override
+    {
+        const auto n = static_cast<int>(std::min<juce::int64>(bytes, size - position));
+        auto* out = static_cast<char*>(destination);
+        const auto headSize = static_cast<juce::int64>(head.size());
+        for (int i = 0; i < n; ++i, ++position)
+            out[i] = position < headSize ? head[(size_t)position] : byteAt(position - headSize);
+        return n;
+    }
+
+  private:
+    std::string head;
+    juce::int64 size, position = 0;
+};
+} // namespace
+
+// Past 4 GB of audio the reader is handed an RF64 header, and the last frames read as they are.
+TEST(WavInput, ReadsAudioBeyondFourGigabytes)
+{
+    constexpr juce::int64 kFrames = 1300000001; // 16-bit stereo: 5.2 GB
+    const auto head = rf64(fmt(1, 2, 48000, 16) + "data" + le(0xffffffff, 4), (juce::uint64)kFrames * 4);
+    std::unique_ptr<juce::AudioFormatReader> reader;
+    const auto error =
+        openWav(std::make_unique<PatternStream>(head, (juce::int64)head.size() + kFrames * 4), {}, reader);
+    ASSERT_FALSE(error) << *error;
+    ASSERT_EQ(reader->lengthInSamples, kFrames);
+
+    // The same last three frames in a small file of their own, read by JUCE's reader directly.
+    std::string last;
+    for (juce::int64 d = (kFrames - 3) * 4; d < kFrames * 4; ++d)
+        last += PatternStream::byteAt(d);
+    const auto plain = riff(fmt(1, 2, 48000, 16) + chunk("data", last));
+    juce::WavAudioFormat wav;
+    std::unique_ptr<juce::AudioFormatReader> direct(
+        wav.createReaderFor(new juce::MemoryInputStream(plain.data(), plain.size(), true), true));
+    ASSERT_NE(direct, nullptr);
+    juce::AudioBuffer<float> a(2, 3), b(2, 3);
+    ASSERT_TRUE(reader->read(a.getArrayOfWritePointers(), 2, kFrames - 3, 3));
+    ASSERT_TRUE(direct->read(b.getArrayOfWritePointers(), 2, 0, 3));
+    for (int ch = 0; ch < 2; ++ch)
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(a.getSample(ch, i), b.getSample(ch, i)) << ch << " " << i;
+    EXPECT_NE(a.getMagnitude(0, 3), 0.0f);
+}
+
 int main(int argc, char** argv)
 {
     testing::InitGoogleTest(&argc, argv);

@@ -36,6 +36,9 @@ struct AllpassTable
 // Far beyond any ring, and inside the 32-bit range the truncation needs.
 constexpr float kMaxDelay = 1.0e9f;
 
+// Above this span (samples) a ramp's stale positions are zeroed sample by sample, not as one run.
+constexpr int64_t kWideRamp = 16384;
+
 int64_t sizeForRequest(int64_t request)
 {
     return static_cast<int64_t>(
@@ -118,9 +121,9 @@ void ModulatedDelayLine::clearSlotStates()
 
 void ModulatedDelayLine::clear()
 {
+    // The working buffer output_ is left as it is: every read writes it before anything reads it.
     clearLazily();
     clearSlotStates();
-    vec::clear(output_, kMaxBlock);
 }
 
 void ModulatedDelayLine::clearLazily()
@@ -210,7 +213,19 @@ void ModulatedDelayLine::zeroStaleForRamp(const float* delays, int n)
 {
     // The integer parts as the reads take them; a ramp is monotonic, so its ends bound them all.
     const int64_t a = static_cast<int32_t>(bound(delays[0])), b = static_cast<int32_t>(bound(delays[n - 1]));
-    zeroStale(std::min(a, b) - (n - 1), std::max(a, b) + 1);
+    const int64_t low = std::min(a, b), high = std::max(a, b);
+    if (high - low <= kWideRamp)
+    {
+        zeroStale(low - (n - 1), high + 1);
+        return;
+    }
+    // A ramp across most of a ring (the first after a switch starts from the old mode's delay) reads
+    // two positions per sample, far fewer than its span.
+    for (int j = 0; j < n; ++j)
+    {
+        const int64_t i = static_cast<int32_t>(bound(delays[j]));
+        zeroStale(i - j, i - j + 1);
+    }
 }
 
 namespace

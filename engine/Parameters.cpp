@@ -15,10 +15,7 @@ uint32_t modeFromTypeValue(float typeValue)
 
 void EngineParameter::valueFromNormalised()
 {
-    if (curve == 3)
-        value = (maximum - minimum) * normalised;
-    else
-        value = minimum + (maximum - minimum) * normalised;
+    value = mapNormalised(minimum, maximum, curve, normalised);
 }
 
 } // namespace kestrune

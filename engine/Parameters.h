@@ -99,6 +99,13 @@ inline constexpr bool isHalfRateMode(uint32_t mode) { return mode >= 4 && mode <
 // max(0, floor(type value) - 1); 12 or more (and NaN) select mode 0, as the mode switch does.
 uint32_t modeFromTypeValue(float typeValue);
 
+// The real value of a normalised one: linear over the range, or for curve 3 (the mode selector)
+// (maximum - minimum) x normalised.
+inline float mapNormalised(float minimum, float maximum, uint32_t curve, float normalised)
+{
+    return curve == 3 ? (maximum - minimum) * normalised : minimum + (maximum - minimum) * normalised;
+}
+
 // One parameter record of the engine: range, default and the curve from normalised to real units.
 struct EngineParameter
 {

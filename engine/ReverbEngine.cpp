@@ -380,8 +380,8 @@ void ReverbEngine::applyParameter(int k)
     case kType:
     {
         // Runs on every change of the type value, even when the mode stays: a re-select clears the tail.
+        // Every init<Mode> starts with the reset the switch needs (nothing between would differ).
         modeIndex = modeFromTypeValue(x);
-        reset();
         (this->*routines().init)();
         break;
     }

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <thread>
 
 using kestrune::kNumParameters;
 using kestrune::kParameterTable;
@@ -14,6 +15,7 @@ using kestrune::kParameterTable;
 namespace
 {
 constexpr bool isValidIndex(int index) { return index >= 0 && index < kNumParameters; }
+static_assert(EngineChanges::kParameters == kNumParameters);
 
 // Fixed two decimals, rounded half up on the magnitude, independent of the C locale.
 juce::String twoDecimals(double value)
@@ -49,6 +51,7 @@ KestruneRoom::KestruneRoom(const juce::File& preferencesFolder)
     engine.setSampleRate(48000);
     for (int k = 0; k < kNumParameters; ++k)
         setParameter(k, engine.getDefaultNormalised(k));
+    applyChangesNow();
 
     presetName = "Default";
     setLatencySamples(0);
@@ -79,6 +82,7 @@ const juce::String KestruneRoom::getName() const { return "KestruneRoom"; }
 void KestruneRoom::prepareToPlay(double sampleRate, int)
 {
     const juce::ScopedLock lock(getCallbackLock());
+    applyChangesNow();
     engine.reset();
     // Sizes the rings now so that the first block at this rate does not allocate.
     if (sampleRate >= 1.0 && sampleRate < 2147483647.0)
@@ -100,6 +104,7 @@ bool KestruneRoom::isBusesLayoutSupported(const BusesLayout& layouts) const
 void KestruneRoom::processBlock(juce::AudioBuffer<float>& buffer, juce::MidiBuffer&)
 {
     const juce::ScopedNoDenormals noDenormals;
+    applyChangesOnAudioThread();
     // Before the host has given a rate the engine keeps its own (48000 Hz).
     if (const double rate = getSampleRate(); rate >= 1.0 && rate < 2147483647.0)
         engine.setSampleRate(static_cast<int>(rate));
@@ -118,6 +123,7 @@ void KestruneRoom::processBlock(juce::AudioBuffer<float>& buffer, juce::MidiBuff
 
 void KestruneRoom::processBlockBypassed(juce::AudioBuffer<float>& buffer, juce::MidiBuffer&)
 {
+    applyChangesOnAudioThread();
     const int n = buffer.getNumSamples();
     const int channels = buffer.getNumChannels();
     if (n < 1 || channels < 1)
@@ -130,8 +136,41 @@ void KestruneRoom::processBlockBypassed(juce::AudioBuffer<float>& buffer, juce::
 
 void KestruneRoom::reset()
 {
+    queue(EngineChanges::kReset, 0.0f);
+}
+
+void KestruneRoom::queue(int index, float value)
+{
+    if (changes.push(index, value))
+        return;
+    // Full: no block has taken changes for a long while, so nothing waits for this lock.
     const juce::ScopedLock lock(getCallbackLock());
-    engine.reset();
+    do
+        applyChangesNow();
+    while (!changes.push(index, value));
+    applyChangesNow();
+}
+
+void KestruneRoom::applyChange(int index, float value)
+{
+    if (index == EngineChanges::kReset)
+        engine.reset();
+    else
+        engine.setParameterNormalised(index, value);
+}
+
+void KestruneRoom::applyChangesOnAudioThread()
+{
+    // The wrappers hold the callback lock around the block, so the only other thread that can be
+    // applying is one that took the lock before it: the block then starts with what it has left.
+    changes.tryApply([this](int index, float value) { applyChange(index, value); });
+}
+
+void KestruneRoom::applyChangesNow()
+{
+    const juce::ScopedLock lock(getCallbackLock());
+    while (!changes.tryApply([this](int index, float value) { applyChange(index, value); }))
+        std::this_thread::yield();
 }
 
 juce::AudioProcessorEditor* KestruneRoom::createEditor()
@@ -163,14 +202,22 @@ const juce::String KestruneRoom::getParameterName(int index)
 
 float KestruneRoom::getParameter(int index)
 {
-    return isValidIndex(index) ? engine.getParameterNormalised(index) : 0.0f;
+    return isValidIndex(index) ? changes.value(index) : 0.0f;
+}
+
+float KestruneRoom::getParameterValue(int index) const
+{
+    if (!isValidIndex(index))
+        return 0.0f;
+    const auto& info = kParameterTable[(size_t)index];
+    return kestrune::mapNormalised(info.minimum, info.maximum, info.curve, changes.value(index));
 }
 
 const juce::String KestruneRoom::getParameterText(int index)
 {
     if (!isValidIndex(index))
         return {};
-    return parameterTextFor(index, engine.getParameterValue(index));
+    return parameterTextFor(index, getParameterValue(index));
 }
 
 float KestruneRoom::getParameterDefaultValue(int index)
@@ -184,13 +231,10 @@ void KestruneRoom::setParameter(int index, float newValue)
         return;
     // Held to 0..1 where it enters, so that what the host reads back, the display and the engine agree.
     newValue = std::clamp(newValue, 0.0f, 1.0f);
-    {
-        // The wrappers hold this lock around processBlock, so a change never lands mid-block.
-        const juce::ScopedLock lock(getCallbackLock());
-        if (engine.getParameterNormalised(index) == newValue)
-            return;
-        engine.setParameterNormalised(index, newValue);
-    }
+    if (changes.value(index) == newValue)
+        return;
+    // Shown at once, applied before the next block: a change never lands mid-block.
+    queue(index, newValue);
     if (juce::MessageManager::existsAndIsCurrentThread())
         sendChangeMessage();
     else

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "EngineChanges.h"
 #include "ReverbEngine.h"
 
 #include <juce_audio_processors/juce_audio_processors.h>
@@ -135,6 +136,8 @@ public:
 
     // Text of parameter k for a value in real units, getParameterValue (used by getParameterText and the tools).
     static juce::String parameterTextFor(int index, float mappedValue);
+    // Parameter k in real units as last set (0 outside 0..19), whether or not a block has applied it yet.
+    float getParameterValue(int index) const;
 
     // The processor constructed last on the calling thread: the LV2 entry pairs JUCE's instance with
     // its processor through it.
@@ -153,6 +156,18 @@ public:
 private:
     // Creates appProperties on the system's folders, or on preferencesFolder when it is not empty.
     void openPreferences(const juce::File& preferencesFolder);
+
+    // Parameter changes and resets reach the engine through this queue, on the audio thread before the
+    // next block, so that the audio thread never waits for a thread that is switching modes. Without
+    // blocks they wait there; when it fills up, the thread that found it full applies them (under the
+    // callback lock).
+    EngineChanges changes;
+    void queue(int index, float value);
+    // Applies the queued changes; the audio thread's version never waits (a thread that holds the
+    // callback lock applies them instead), the other takes the callback lock.
+    void applyChangesOnAudioThread();
+    void applyChangesNow();
+    void applyChange(int index, float value);
 
     // Changes made off the message thread (host automation, often on the audio thread) only raise this
     // flag: posting a change message there would lock and allocate inside the message queue. The timer

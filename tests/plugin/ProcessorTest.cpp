@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <functional>
 #include <set>
 #include <thread>
 
@@ -270,7 +273,8 @@ TEST(Processor, ProcessBlockAllocatesNothing)
     TestProcessor p;
     juce::AudioBuffer<float> buffer(2, 1024);
     juce::MidiBuffer midi;
-    for (double rate : {44100.0, 96000.0, 48000.0})
+    // Each mode switch is set before a block and applied inside it, on the thread that runs it.
+    for (double rate : {44100.0, 192000.0, 96000.0, 48000.0})
     {
         prepare(*p, rate, 1024);
         for (int mode = 0; mode < kestrune::kNumModes; ++mode)
@@ -314,6 +318,143 @@ TEST(Processor, ChangesOffTheMessageThreadAllocateNothingAndStillNotify)
     EXPECT_EQ(changes.count, 1); // the two changes arrive as one message
     EXPECT_EQ(p->getParameter(kestrune::kDecay), 0.3f);
     p->removeChangeListener(&changes);
+}
+
+// Whatever changes the engine off the audio thread (a parameter, the mode, a state restore, a preset
+// load, a reset) must not make a block wait: none of them may need the callback lock that the wrappers
+// hold around processBlock. Here another thread holds it (for up to five seconds) while each runs.
+TEST(Processor, ChangesNeverWaitForTheCallbackLock)
+{
+    TestProcessor p;
+    prepare(*p, kRate, kBlock);
+    TestProcessor other;
+    other->setParameter(kestrune::kType, 9.0f / 12.0f);
+    other->setParameter(kestrune::kDecay, 0.2f);
+    juce::MemoryBlock state;
+    other->getStateInformation(state);
+    juce::String preset;
+    other->setParameter(kestrune::kType, 4.0f / 12.0f);
+    other->getStateAsText(preset);
+
+    struct Case
+    {
+        const char* what;
+        std::function<void()> action;
+    };
+    const Case cases[] = {
+        {"parameter", [&] { p->setParameter(kestrune::kPredelay, 0.3f); }},
+        {"mode switch", [&] { p->setParameter(kestrune::kType, 6.0f / 12.0f); }},
+        {"state restore", [&] { p->setStateInformation(state.getData(), (int)state.getSize()); }},
+        {"preset load", [&] { p->setStateFromText(preset); }},
+        {"reset", [&] { p->reset(); }},
+    };
+    for (const auto& c : cases)
+    {
+        std::atomic<bool> held{false}, done{false}, releasedFirst{false};
+        std::thread holder(
+            [&]
+            {
+                const juce::ScopedLock lock(p->getCallbackLock());
+                held = true;
+                for (int i = 0; i < 5000 && !done; ++i)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                releasedFirst = !done;
+            });
+        while (!held)
+            std::this_thread::yield();
+        c.action();
+        done = true;
+        holder.join();
+        EXPECT_FALSE(releasedFirst) << c.what << " waited for the callback lock";
+    }
+    // All of it reaches the engine with the next block, the restored values included.
+    render(*p, silence(2, kBlock), kBlock);
+    EXPECT_EQ(p->engine.getModeIndex(), 3u);
+    for (int k = 0; k < kNumParameters; ++k)
+        EXPECT_EQ(p->engine.getParameterNormalised(k), p->getParameter(k)) << k;
+}
+
+// The changes reach the engine later than they are made, but in the same order and with the same
+// values, so the sound is what applying each at once gives: an engine driven directly through the
+// same calls is the reference. The sequence crosses a mode switch, a reset, a full state restore and a
+// run of changes long enough to fill the hand-over without a block in between.
+TEST(Processor, ChangesReachTheEngineInTheirOrderBeforeTheNextBlock)
+{
+    TestProcessor p;
+    prepare(*p, kRate, kBlock);
+    kestrune::ReverbEngine reference;
+    reference.setSampleRate(kRate);
+    for (int k = 0; k < kNumParameters; ++k)
+        reference.setParameterNormalised(k, reference.getDefaultNormalised(k));
+    reference.reset();
+
+    Channels input = impulse(2, kRate / 2);
+    for (size_t i = 1; i < input[0].size(); i += 97)
+        input[i % 2][i] = 0.25f;
+    Channels expected(2, std::vector<float>(input[0].size()));
+    auto renderReference = [&](size_t from, size_t to)
+    {
+        for (size_t start = from; start < to; start += kBlock)
+        {
+            const int n = (int)std::min<size_t>(kBlock, to - start);
+            const float* in[2] = {input[0].data() + start, input[1].data() + start};
+            float* out[2] = {expected[0].data() + start, expected[1].data() + start};
+            reference.process(in, out, n, 2);
+        }
+    };
+    auto slice = [&](size_t from, size_t to)
+    {
+        return Channels{{input[0].begin() + (long)from, input[0].begin() + (long)to},
+                        {input[1].begin() + (long)from, input[1].begin() + (long)to}};
+    };
+    auto both = [&](int k, float v)
+    {
+        p->setParameter(k, v);
+        reference.setParameterNormalised(k, v);
+    };
+
+    TestProcessor other;
+    other->setParameter(kestrune::kType, 10.0f / 12.0f);
+    other->setParameter(kestrune::kLateSize, 0.8f);
+    other->setParameter(kestrune::kEarlySend, 0.6f);
+    juce::MemoryBlock state;
+    other->getStateInformation(state);
+
+    // Four parts of the input, with changes between them.
+    const size_t quarter = input[0].size() / 4 / kBlock * kBlock;
+    const size_t ends[] = {quarter, 2 * quarter, 3 * quarter, input[0].size()};
+    Channels got(2);
+    size_t from = 0;
+    auto renderTo = [&](size_t to)
+    {
+        const auto part = render(*p, slice(from, to), kBlock);
+        renderReference(from, to);
+        for (int c = 0; c < 2; ++c)
+            got[(size_t)c].insert(got[(size_t)c].end(), part[(size_t)c].begin(), part[(size_t)c].end());
+        from = to;
+    };
+    renderTo(ends[0]);
+
+    both(kestrune::kDecay, 0.3f);
+    p->reset();
+    reference.reset();
+    both(kestrune::kHighCut, 0.2f);
+    renderTo(ends[1]);
+
+    both(kestrune::kType, 7.0f / 12.0f);
+    both(kestrune::kType, 7.4f / 12.0f);
+    p->setStateInformation(state.getData(), (int)state.getSize());
+    for (int k = 0; k < kNumParameters; ++k)
+        reference.setParameterNormalised(k, other->getParameter(k));
+    renderTo(ends[2]);
+
+    for (int i = 0; i < 3000; ++i)
+        both(kestrune::kPredelay, (float)(i % 7) / 70.0f);
+    both(kestrune::kType, 2.0f / 12.0f);
+    renderTo(ends[3]);
+
+    for (int c = 0; c < 2; ++c)
+        EXPECT_EQ(got[(size_t)c], expected[(size_t)c]) << "channel " << c;
 }
 
 JUCE_END_IGNORE_WARNINGS_GCC_LIKE

@@ -75,4 +75,57 @@ TEST(Threading, AutomationDuringProcessingIsSafe)
     EXPECT_GE(blocks.load(), 80);
 }
 
+// Changes from several threads at once, as when the host automates a parameter on the audio thread
+// (before the block, as the VST3 and LV2 wrappers do) while the editor moves the same ones: whatever
+// order they land in, what the engine ends with is what getParameter shows.
+TEST(Threading, ChangesFromSeveralThreadsEndWhereTheyAreShown)
+{
+    TestProcessor p;
+    constexpr int kBlock = 64;
+    prepare(*p, 48000.0, kBlock);
+    const int contested[] = {kestrune::kType, kestrune::kDecay, kestrune::kMix};
+
+    std::atomic<bool> running{true};
+    std::atomic<int> blocks{0};
+    std::thread audio(
+        [&]
+        {
+            juce::AudioBuffer<float> buffer(2, kBlock);
+            juce::MidiBuffer midi;
+            std::minstd_rand random(5);
+            std::uniform_int_distribution<int> step(0, 11);
+            while (running.load())
+            {
+                for (int k : contested)
+                    p->setParameter(k, (float)step(random) / 12.0f);
+                buffer.clear();
+                {
+                    const juce::ScopedLock lock(p->getCallbackLock());
+                    p->processBlock(buffer, midi);
+                }
+                blocks.fetch_add(1);
+            }
+        });
+    std::thread reader(
+        [&]
+        {
+            while (running.load())
+                for (int k = 0; k < kestrune::kNumParameters; ++k)
+                    if (p->getParameter(k) < 0.0f || p->getParameterText(k).isEmpty())
+                        ADD_FAILURE() << "parameter " << k << " read as never set";
+        });
+    std::minstd_rand random(9);
+    std::uniform_int_distribution<int> step(0, 11);
+    for (int i = 0; i < 4000 || blocks.load() < 200; ++i)
+        for (int k : contested)
+            p->setParameter(k, ((float)step(random) + 0.5f) / 12.0f);
+    running = false;
+    audio.join();
+    reader.join();
+
+    render(*p, silence(2, kBlock), kBlock);
+    for (int k = 0; k < kestrune::kNumParameters; ++k)
+        EXPECT_EQ(p->engine.getParameterNormalised(k), p->getParameter(k)) << k;
+}
+
 JUCE_END_IGNORE_WARNINGS_GCC_LIKE

@@ -609,11 +609,10 @@ std::optional<Failure> makeProcessor(const Options& options, int inputs, double 
 
 juce::int64 tailFrames(const Options& options, const KestruneRoom& processor, double rate)
 {
-    const auto& engine = processor.engine;
     const double decay =
-        engine.getParameterValue(kDecay) * juce::jmax(1.0f, engine.getParameterValue(kRTBassMultiply));
+        processor.getParameterValue(kDecay) * juce::jmax(1.0f, processor.getParameterValue(kRTBassMultiply));
     const double tail = options.tail.value_or(
-        juce::jmin(kMaxAutomaticTail, decay + engine.getParameterValue(kPredelay) / 1000.0 + 0.1));
+        juce::jmin(kMaxAutomaticTail, decay + processor.getParameterValue(kPredelay) / 1000.0 + 0.1));
     return static_cast<juce::int64>(std::ceil(tail * rate));
 }
 

@@ -5,7 +5,7 @@ packages=(juce-modules-source cmake ninja-build g++ pkgconf ccache libgtest-dev 
           xvfb x11-utils fonts-dejavu-core fonts-roboto-unhinted clang libclang-rt-14-dev
           libasound2-dev libfreetype-dev libfontconfig1-dev libx11-dev
           libxcomposite-dev libxcursor-dev libxext-dev libxinerama-dev libxrandr-dev libxrender-dev
-          libgl-dev ardour lv2-dev sordi liblilv-dev)
+          libgl-dev ardour lv2-dev sordi liblilv-dev rev-plugins ladspa-sdk)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

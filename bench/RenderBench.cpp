@@ -1,8 +1,9 @@
 // What the processor and kestrune-render cost beyond the engine, for "Large Room" and the fastest mode,
 // "Narcissus", at 48 kHz stereo in 512-sample blocks. The engine alone and the processor (processBlock
 // in place under the callback lock, as a host calls it) alternate in chunks on this thread; then the
-// render tool's core renders a long 24-bit noise file into a temporary file, timed whole. An overhead
-// is the extra time per second of audio against the engine's.
+// render tool's core renders a long 24-bit noise file into a temporary file, timed whole, each render
+// after the engine alone over as much audio. An overhead is the extra time per second of audio against
+// the engine's.
 //
 //   taskset -c 7 render_bench [--rounds N] [--seconds S] [--tool-runs N] [--minutes M]
 //
@@ -17,7 +18,9 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <numeric>
 #include <string>
+#include <vector>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <xmmintrin.h>
@@ -77,14 +80,11 @@ int main(int argc, char** argv)
     if (toolRuns > 0)
         writeNoiseFile(input.getFile(), 60 * minutes);
 
-    std::printf("engine and processor: %d rounds of %.2f s chunks, alternating, thread CPU time\n", rounds,
-                NoiseChunk(chunkSeconds).seconds());
-    std::printf("tool: %d renders of a %d-minute 24-bit stereo file into a temporary 32-bit file, "
-                "wall time (and CPU time of every thread)\n",
-                toolRuns, minutes);
-    std::printf("x realtime, with the extra time per second of audio against the engine's\n\n");
-    std::printf("%-11s %9s %11s %8s %10s %8s %10s %8s\n", "mode", "engine", "processor", "", "tool", "",
-                "tool CPU", "");
+    const NoiseChunk noise(chunkSeconds);
+    const double toolAudio = 60.0 * minutes;
+    const int chunksPerRender = static_cast<int>(toolAudio / noise.seconds() + 0.5);
+    std::vector<std::string> processorRows, toolRows;
+    char row[200];
 
     for (const char* type : {"Large Room", "Narcissus"})
     {
@@ -109,7 +109,6 @@ int main(int argc, char** argv)
         }
 
         // Both process a fresh copy of the same noise in place, so that they touch the same memory.
-        const NoiseChunk noise(chunkSeconds);
         const int samples = noise.blocks * kBlock;
         juce::AudioBuffer<float> work(2, samples), block;
         juce::MidiBuffer midi;
@@ -137,13 +136,18 @@ int main(int argc, char** argv)
             }
         };
         const auto seconds = alternate(rounds, {{engineChunk, refill}, {processorChunk, refill}});
-        const double engineX = noise.seconds() / median(seconds[0]);
-        const double processorX = noise.seconds() / median(seconds[1]);
-        const double processorOver = median(ratios(seconds[1], seconds[0]));
+        std::snprintf(row, sizeof row, "%-11s %9.0f %11.0f %+9.1f%%", type,
+                      noise.seconds() / median(seconds[0]), noise.seconds() / median(seconds[1]),
+                      percent(median(ratios(seconds[1], seconds[0]))));
+        processorRows.push_back(row);
 
-        std::vector<double> wall, cpu;
+        // Each render alternates with the engine alone over as much audio, so that drift cancels here too.
+        std::vector<double> engineTimes, wall, cpu;
         for (int run = 0; run < toolRuns; ++run)
         {
+            const auto chunks = alternate(chunksPerRender, {{engineChunk, refill}})[0];
+            engineTimes.push_back(std::accumulate(chunks.begin(), chunks.end(), 0.0));
+
             // Replacing an old output would add the cost of deleting it.
             output.getFile().deleteFile();
             render::Summary summary;
@@ -158,16 +162,32 @@ int main(int argc, char** argv)
             wall.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - w0).count());
         }
         output.getFile().deleteFile();
-
-        std::printf("%-11s %9.0f %11.0f %+7.1f%%", type, engineX, processorX, percent(processorOver));
         if (toolRuns > 0)
         {
-            const double audio = 60.0 * minutes;
-            const double toolX = audio / median(wall), toolCpuX = audio / median(cpu);
-            std::printf(" %10.0f %+7.1f%% %10.0f %+7.1f%%", toolX, percent(engineX / toolX), toolCpuX,
-                        percent(engineX / toolCpuX));
+            const double audio = chunksPerRender * noise.seconds();
+            std::snprintf(row, sizeof row, "%-11s %9.0f %9.0f %+9.1f%% %9.0f %+9.1f%%", type,
+                          audio / median(engineTimes), toolAudio / median(wall),
+                          percent(median(ratios(wall, engineTimes)) * audio / toolAudio),
+                          toolAudio / median(cpu),
+                          percent(median(ratios(cpu, engineTimes)) * audio / toolAudio));
+            toolRows.push_back(row);
         }
-        std::printf("\n");
+    }
+
+    std::printf("x realtime; + is the extra time per second of audio against the engine's\n\n");
+    std::printf("engine and processor: %d rounds of %.2f s chunks, alternating, thread CPU time\n", rounds,
+                noise.seconds());
+    std::printf("%-11s %9s %11s %10s\n", "mode", "engine", "processor", "");
+    for (const auto& r : processorRows)
+        std::printf("%s\n", r.c_str());
+    if (toolRuns > 0)
+    {
+        std::printf("\ntool: %d renders of a %d-minute 24-bit stereo file into a temporary 32-bit file, each "
+                    "after the engine alone over as much audio; wall time, and CPU time of every thread\n",
+                    toolRuns, minutes);
+        std::printf("%-11s %9s %9s %10s %9s %10s\n", "mode", "engine", "tool", "", "tool CPU", "");
+        for (const auto& r : toolRows)
+            std::printf("%s\n", r.c_str());
     }
     return 0;
 }

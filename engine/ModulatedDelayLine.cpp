@@ -5,6 +5,7 @@
 #include "WideLines.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 
@@ -69,12 +70,24 @@ ModulatedDelayLine::ModulatedDelayLine()
     stale_ = 0;
 }
 
-ModulatedDelayLine::~ModulatedDelayLine() { delete[] ring_; }
+ModulatedDelayLine::~ModulatedDelayLine() { delete[] storage_; }
 
 void ModulatedDelayLine::allocate(int64_t samples)
 {
-    delete[] ring_;
-    ring_ = new float[static_cast<size_t>(samples)]();
+    // Blocks are written backwards from a write index that steps by whole blocks, so a block's run
+    // starts one past a multiple of the block length: ring_ + 1 on a cache line keeps those vector
+    // stores inside lines. Large blocks from new[] all start at the same offset in a page, so every
+    // ring would also hit the same cache sets at the same moment; each allocation is moved on by a
+    // different number of cache lines.
+    constexpr int64_t kLine = 16;    // floats per cache line
+    constexpr int64_t kSpread = 64;  // lines, one 4 KB page
+    static std::atomic<uint32_t> next{0};
+    const int64_t stagger = static_cast<int64_t>((next.fetch_add(1, std::memory_order_relaxed) * 23u) % kSpread);
+    delete[] storage_;
+    storage_ = new float[static_cast<size_t>(samples + (kSpread + 1) * kLine)]();
+    const auto base = reinterpret_cast<uintptr_t>(storage_ + 1);
+    const auto toLine = static_cast<int64_t>(((0 - base) & 63) / sizeof(float));
+    ring_ = storage_ + toLine + stagger * kLine;
     capacity_ = static_cast<int32_t>(samples);
 }
 

@@ -211,6 +211,7 @@ private:
     TapSlot slots_[kSlots];
 
     float output_[kMaxBlock] = {};
+    float* storage_ = nullptr; // what ring_ lies in (see allocate)
 
     void allocate(int64_t samples);
     void clearSlotStates(); // the interpolation states; the previous delays are kept

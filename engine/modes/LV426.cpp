@@ -5,6 +5,7 @@
 #include "Dispatch.h"
 #include "ReverbEngine.h"
 #include "Vector.h"
+#include "WideLines.h"
 
 #include <algorithm>
 #include <cmath>
@@ -150,15 +151,25 @@ KESTRUNE_DISPATCH void ReverbEngine::lateNetworkLV426()
                           ModulatedDelayLine::Interpolation::FirstOrderAllpass);
     }
 
-    float* lo = scratch[15];
-    for (int j = 0; j < kLoops; ++j)
     {
-        highCrossover[j].process(x[j], lo, kBlock, highCrossoverCoefficient);
-        for (int n = 0; n < kBlock; ++n)
-            x[j][n] = lo[n] + (x[j][n] - lo[n]) * highRatios[j];
-        bassCrossover[j].process(x[j], lo, kBlock, bassCrossoverCoefficient);
-        for (int n = 0; n < kBlock; ++n)
-            x[j][n] = (x[j][n] - lo[n]) + lo[n] * bassGains[j];
+        // Each loop's high shelf then bass shelf (the one-pole splits' operations in their order), the
+        // four loops side by side so that their recursions overlap.
+        using V = wide::Lines4;
+        const float ch = highCrossoverCoefficient, keepH = 1.0f - ch;
+        const float cb = bassCrossoverCoefficient, keepB = 1.0f - cb;
+        V h = wide::lanes<V>([&](int j) { return highCrossover[j].state; });
+        V b = wide::lanes<V>([&](int j) { return bassCrossover[j].state; });
+        const V ratio = wide::lanes<V>([&](int j) { return highRatios[j]; });
+        const V bass = wide::lanes<V>([&](int j) { return bassGains[j]; });
+        float* loops[kLoops] = {x[0], x[1], x[2], x[3]};
+        wide::sideBySide<V>(loops, kBlock, [&](int, V& in) {
+            h = h * keepH + ch * in;
+            const V y = h + (in - h) * ratio;
+            b = b * keepB + cb * y;
+            in = (y - b) + b * bass;
+        });
+        wide::forLanes(h, [&](int j, float s) { highCrossover[j].state = s; });
+        wide::forLanes(b, [&](int j, float s) { bassCrossover[j].state = s; });
     }
 
     network::scaleAccumulate(late[0], x[0], midNormalisation);

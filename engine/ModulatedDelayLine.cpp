@@ -415,10 +415,23 @@ KESTRUNE_INLINE void latticeGains(const float* c, float* k, int n)
         k[j] = latticeGain(c[j]);
 }
 
-// latticeGain in every lane of a vector of four or eight coefficients.
-template <typename V>
+#if KESTRUNE_HAS_DISPATCH
+// Eight square roots in one instruction. Not always_inline: the baseline clones cannot take it; the
+// AVX kernel that calls it (below) gets it inlined.
+__attribute__((target("avx"))) static inline wide::Lines8 squareRoots(wide::Lines8 v)
+{
+    return __builtin_ia32_sqrtps256(v);
+}
+#endif
+
+// latticeGain in every lane of a vector of four or eight coefficients; Avx only from AVX code.
+template <typename V, bool Avx = false>
 KESTRUNE_INLINE V latticeGains(V c)
 {
+#if KESTRUNE_HAS_DISPATCH
+    if constexpr (Avx)
+        return squareRoots(1.0f - c * c);
+#endif
 #ifdef KESTRUNE_SSE
     const V square = 1.0f - c * c;
     if constexpr (sizeof(V) == 16)
@@ -724,20 +737,43 @@ struct NoSteps
     NoSteps() { std::fill(ones, ones + ModulatedDelayLine::kMaxBlock, 1.0f); }
 };
 
+// Rows read backwards: t[q] gets sample j + q of each lane from rev[lane] - j - q, the layout in which
+// a reversed run of the ring holds a block (rev[lane] at its first sample).
+template <typename V>
+KESTRUNE_INLINE void loadReversedTransposed(const float* const* rev, int j, V t[4])
+{
+    V rows[4];
+    for (int k = 0; k < 4; ++k)
+    {
+        if constexpr (sizeof(V) == 32)
+        {
+            wide::join(rev[k] - j - 3, rev[k + 4] - j - 3, rows[k]);
+            rows[k] = wide::reversedHalves(rows[k]);
+        }
+        else
+        {
+            std::memcpy(&rows[k], rev[k] - j - 3, sizeof(V));
+            rows[k] = wide::reversed(rows[k]);
+        }
+    }
+    wide::transposeHalves(rows, t);
+}
+
 // Taps 0 .. kLanes<V> - 1 side by side (n a multiple of 4, at most kMaxBlock): lane t runs tap t's
 // recursion, four samples per transposed step (see WideLines.h for the layout); groups of four samples
-// without a step in any lane skip the step terms.
-template <typename V>
+// without a step in any lane skip the step terms. A tap whose integer delay holds over the block
+// reads the ring in place; only taps with steps are gathered.
+template <typename V, bool Avx = false>
 KESTRUNE_INLINE void allpassTapLanes(const RampedTap* taps, float (*delays)[ModulatedDelayLine::kMaxBlock], int n)
 {
     constexpr int kMax = ModulatedDelayLine::kMaxBlock;
     constexpr int W = wide::kLanes<V>;
     static const NoSteps none;
-    alignas(32) float coefficient[W][kMax], first[W][kMax];
+    alignas(32) float coefficient[W][kMax], reversedFirst[W][kMax];
     alignas(32) float alphas[W][kMax], betas[W][kMax], consumes[W][kMax];
     uint64_t anySteps = 0;
     float* c[W];
-    float* a[W];
+    const float* a[W];
     float* al[W];
     float* be[W];
     float* co[W];
@@ -746,31 +782,49 @@ KESTRUNE_INLINE void allpassTapLanes(const RampedTap* taps, float (*delays)[Modu
     for (int t = 0; t < W; ++t)
     {
         ModulatedDelayLine& line = *taps[t].line;
-        const ModulatedDelayLine::TapSlot& slot = line.slot(taps[t].slot);
-        alignas(32) int32_t integer[kMax];
-        alignas(32) float second[kMax];
-        ramp<Interpolation::FirstOrderAllpass>(delays[t], n, integer, coefficient[t]);
-        gather(line.ring(), line.writeIndex(), line.mask(), integer, n, first[t], second);
-        const uint64_t steps = allpassSteps(coefficient[t], second, integer, n, slot, alphas[t], betas[t], consumes[t]);
-        anySteps |= steps;
-        c[t] = coefficient[t];
-        a[t] = first[t];
-        al[t] = steps ? alphas[t] : const_cast<float*>(none.alpha);
-        be[t] = steps ? betas[t] : const_cast<float*>(none.ones);
-        co[t] = steps ? consumes[t] : const_cast<float*>(none.ones);
+        ModulatedDelayLine::TapSlot& slot = line.slot(taps[t].slot);
         y[t] = taps[t].out;
         start[t] = slot.state;
-        line.slot(taps[t].slot).lastCoefficient = coefficient[t][n - 1];
-        line.slot(taps[t].slot).lastInteger = integer[n - 1];
+        al[t] = const_cast<float*>(none.alpha);
+        be[t] = const_cast<float*>(none.ones);
+        co[t] = const_cast<float*>(none.ones);
+        // Without a step (allpassSteps finds none exactly then) the taps are one reversed run.
+        const int32_t i0 = static_cast<int32_t>(bound(delays[t][0]));
+        const int32_t i1 = static_cast<int32_t>(bound(delays[t][n - 1]));
+        const int64_t base = (line.writeIndex() + i0) & line.mask();
+        alignas(32) int32_t integer[kMax];
+        ramp<Interpolation::FirstOrderAllpass>(delays[t], n, integer, coefficient[t]);
+        c[t] = coefficient[t];
+        if (i0 == i1 && i0 == slot.lastInteger && base - (n - 1) >= 0)
+        {
+            a[t] = line.ring() + base;
+            slot.lastCoefficient = coefficient[t][n - 1];
+            continue;
+        }
+        alignas(32) float first[kMax], second[kMax];
+        gather(line.ring(), line.writeIndex(), line.mask(), integer, n, first, second);
+        const uint64_t steps = allpassSteps(coefficient[t], second, integer, n, slot, alphas[t], betas[t], consumes[t]);
+        anySteps |= steps;
+        slot.lastCoefficient = coefficient[t][n - 1];
+        if (steps)
+        {
+            al[t] = alphas[t];
+            be[t] = betas[t];
+            co[t] = consumes[t];
+        }
+        for (int j = 0; j < n; ++j)
+            reversedFirst[t][n - 1 - j] = first[j];
+        a[t] = reversedFirst[t] + n - 1;
+        slot.lastInteger = integer[n - 1];
     }
     V s = wide::lanes<V>([&](int t) { return start[t]; });
     for (int j = 0; j < n; j += 4)
     {
         V vc[4], vk[4], va[4];
         wide::loadTransposed(c, j, vc);
-        wide::loadTransposed(a, j, va);
+        loadReversedTransposed(a, j, va);
         for (int q = 0; q < 4; ++q)
-            vk[q] = latticeGains(vc[q]);
+            vk[q] = latticeGains<V, Avx>(vc[q]);
         if (((anySteps >> j) & 15) == 0)
             for (int q = 0; q < 4; ++q)
             {
@@ -802,6 +856,16 @@ KESTRUNE_INLINE void allpassTapLanes(const RampedTap* taps, float (*delays)[Modu
         slot.previousDelay = taps[t].target;
     });
 }
+
+#if KESTRUNE_HAS_DISPATCH
+// Eight taps side by side on an AVX processor, compiled for AVX on its own so that the square roots
+// can be one instruction.
+__attribute__((target("avx"), noinline)) void allpassTapLanesAvx(const RampedTap* taps,
+                                                                 float (*delays)[ModulatedDelayLine::kMaxBlock], int n)
+{
+    allpassTapLanes<wide::Lines8, true>(taps, delays, n);
+}
+#endif
 } // namespace
 
 KESTRUNE_DISPATCH void readRampedGroup(const RampedTap* taps, int count, int n, float rampFactor,
@@ -819,9 +883,11 @@ KESTRUNE_DISPATCH void readRampedGroup(const RampedTap* taps, int count, int n, 
         int t = 0;
         if (interpolation == Interpolation::FirstOrderAllpass && n % 4 == 0 && n > 0 && n <= kMax)
         {
+#if KESTRUNE_HAS_DISPATCH
             if (wideVectors())
                 for (; t + 8 <= part; t += 8)
-                    allpassTapLanes<wide::Lines8>(group + t, delays + t, n);
+                    allpassTapLanesAvx(group + t, delays + t, n);
+#endif
 #ifdef KESTRUNE_SSE
             for (; t + 4 <= part; t += 4)
                 allpassTapLanes<wide::Lines4>(group + t, delays + t, n);

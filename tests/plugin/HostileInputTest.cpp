@@ -29,8 +29,8 @@ enum class Special
 struct Input
 {
     const char* what;
-    std::string document;    // as a state document would come
-    std::string preferences; // as a preferences file would be; empty: the document's bytes
+    std::string document;         // as a state document would come
+    std::string preferences = {}; // as a preferences file would be; empty: the document's bytes
     Special special = Special::none;
 };
 

@@ -39,7 +39,7 @@ inline double median(std::vector<double> v)
     return v.size() % 2 ? v[h] : 0.5 * (v[h - 1] + v[h]);
 }
 
-// engine_bench's noise, so that figures compare across the programs.
+// Every benchmark's noise, so that figures compare across the programs.
 inline void fillNoise(float* left, float* right, int n, uint32_t& seed)
 {
     for (int i = 0; i < n; ++i)

@@ -1,47 +1,26 @@
 // Cost of every mode at 48 kHz stereo in 512-sample host blocks, on noise and on a silent tail,
 // reported as a realtime multiple (seconds of audio per second of CPU).
 
-#include "ReverbEngine.h"
+#include "Alternation.h"
 
 #include <benchmark/benchmark.h>
 
-#include <memory>
+#include <algorithm>
 #include <vector>
 
 using namespace kestrune;
+using bench::kBlock;
+using bench::kRate;
 
 namespace
 {
-constexpr int kRate = 48000;
-constexpr int kBlock = 512;
-
-std::unique_ptr<ReverbEngine> makeEngine(int mode)
-{
-    auto engine = std::make_unique<ReverbEngine>();
-    engine->setSampleRate(kRate);
-    for (int k = 0; k < kNumParameters; ++k)
-        engine->setParameterNormalised(k, engine->getDefaultNormalised(k));
-    engine->setParameterNormalised(kType, static_cast<float>(mode + 1) / 12.0f);
-    return engine;
-}
-
 void run(benchmark::State& state, bool silentTail)
 {
     const int mode = static_cast<int>(state.range(0));
-    auto engine = makeEngine(mode);
+    auto engine = bench::makeEngine(mode);
     std::vector<float> left(kBlock), right(kBlock), outL(kBlock), outR(kBlock);
     uint32_t seed = 1u;
-    auto fill = [&]
-    {
-        for (int i = 0; i < kBlock; ++i)
-        {
-            seed = seed * 1664525u + 1013904223u;
-            left[static_cast<size_t>(i)] = static_cast<float>(static_cast<int32_t>(seed)) * 2.3e-10f;
-            seed = seed * 1664525u + 1013904223u;
-            right[static_cast<size_t>(i)] = static_cast<float>(static_cast<int32_t>(seed)) * 2.3e-10f;
-        }
-    };
-    fill();
+    bench::fillNoise(left.data(), right.data(), kBlock, seed);
     const float* in[2] = {left.data(), right.data()};
     float* out[2] = {outL.data(), outR.data()};
     if (silentTail)

@@ -53,6 +53,16 @@ std::string caseName(const ::testing::TestParamInfo<Case>& info)
 {
     return modeName(std::get<0>(info.param)) + "_" + std::to_string(std::get<1>(info.param));
 }
+
+// The first sample where the two differ in either channel; their length where they agree throughout.
+size_t firstDifference(const Stereo& got, const Stereo& expected)
+{
+    const size_t length = got.left.size();
+    for (size_t i = 0; i < length; ++i)
+        if (got.left[i] != expected.left[i] || got.right[i] != expected.right[i])
+            return i;
+    return length;
+}
 } // namespace
 
 using AgainstReference = ::testing::TestWithParam<Case>;
@@ -105,10 +115,7 @@ TEST_P(AgainstReference, EqualToTheBit)
             engine->process(in, out, count, 2);
             reference->process(in[0], in[1], got.left.data() + start, got.right.data() + start, count);
         }
-        size_t first = length;
-        for (size_t i = 0; i < length && first == length; ++i)
-            if (got.left[i] != expected.left[i] || got.right[i] != expected.right[i])
-                first = i;
+        const size_t first = firstDifference(got, expected);
         ASSERT_EQ(first, length) << "first difference at sample " << first << ": engine " << expected.left[first]
                                  << ", " << expected.right[first] << "; reference " << got.left[first] << ", "
                                  << got.right[first];
@@ -165,10 +172,7 @@ TEST_P(SwitchAgainstReference, EqualToTheBitAcrossTheSwitch)
         engine->process(in, out, count, 2);
         reference->process(in[0], in[1], got.left.data() + start, got.right.data() + start, count);
     }
-    size_t first = length;
-    for (size_t i = 0; i < length && first == length; ++i)
-        if (got.left[i] != expected.left[i] || got.right[i] != expected.right[i])
-            first = i;
+    const size_t first = firstDifference(got, expected);
     ASSERT_EQ(first, length) << "first difference at sample " << first << " (switch at "
                              << switchAt / 256 * 256 << ", re-select at " << reselectAt / 256 * 256
                              << "): engine " << expected.left[first] << "; reference " << got.left[first];

@@ -329,6 +329,74 @@ KESTRUNE_INLINE bool earlyDiffusionFused(ReverbEngine& e, int B)
 }
 } // namespace
 
+namespace
+{
+#ifdef KESTRUNE_SSE
+template <typename Cut>
+KESTRUNE_INLINE void outputPass(ReverbEngine& e, FrameConfig::Normalisation normalisation, Cut& cut)
+{
+    using namespace stereo;
+    FirstOrderPair tone(e.toneOut[0], e.toneOut[1]);
+    OnePolePair low(e.auxiliary[0], e.auxiliary[1], e.bassCrossoverCoefficient);
+    const __m128 mid = _mm_set1_ps(e.midNormalisation), bass = _mm_set1_ps(e.bassNormalisation);
+    const __m128 gain = _mm_set1_ps(e.lateGain);
+    for (int j = 0; j < ReverbEngine::kFrame; j += 4)
+    {
+        __m128 x[4], early[4];
+        loadPairs(e.late[0] + j, e.late[1] + j, x);
+        loadPairs(e.early[0] + j, e.early[1] + j, early);
+        for (int q = 0; q < 4; ++q)
+        {
+            __m128 v = x[q];
+            if (normalisation == FrameConfig::Normalisation::TwoBand)
+            {
+                __m128 lo = v;
+                low.step(lo);
+                v = _mm_add_ps(_mm_mul_ps(_mm_sub_ps(v, lo), mid), _mm_mul_ps(lo, bass));
+            }
+            else if (normalisation == FrameConfig::Normalisation::Single)
+                v = _mm_mul_ps(v, mid);
+            v = _mm_add_ps(_mm_mul_ps(v, gain), early[q]);
+            tone.step(v);
+            cut.step(v);
+            x[q] = v;
+        }
+        storePairs(e.frame[0] + j, e.frame[1] + j, x);
+    }
+    tone.store(e.toneOut[0], e.toneOut[1]);
+    if (normalisation == FrameConfig::Normalisation::TwoBand)
+        low.store(e.auxiliary[0], e.auxiliary[1]);
+}
+#endif
+
+// At the host rate nothing stands between the late output and the high cut: normalisation, mix, tone
+// section and high cut run sample by sample in one pass, each step as its own routine does it.
+// False (nothing done) where that pass does not apply.
+KESTRUNE_INLINE bool outputPassFused(ReverbEngine& e, const FrameConfig& config,
+                                     const SmoothedBiquad::Coefficients& cutLeft,
+                                     const SmoothedBiquad::Coefficients& cutRight)
+{
+#ifdef KESTRUNE_SSE
+    if (config.highCut == FrameConfig::HighCut::Shelf)
+    {
+        stereo::ShelfPair cut(e.highCutShelf[0], e.highCutShelf[1]);
+        outputPass(e, config.normalisation, cut);
+        cut.store(e.highCutShelf[0], e.highCutShelf[1]);
+        return true;
+    }
+    if (cutLeft.pass || cutRight.pass)
+        return false;
+    stereo::StateVariablePair cut(e.highCut[0], e.highCut[1], cutLeft, cutRight);
+    outputPass(e, config.normalisation, cut);
+    cut.store(e.highCut[0], e.highCut[1]);
+    return true;
+#else
+    (void)e, (void)config, (void)cutLeft, (void)cutRight;
+    return false;
+#endif
+}
+} // namespace
+
 KESTRUNE_DISPATCH void ReverbEngine::processFrame(const float* const* in, float* const* out, int numSamples,
                                 const FrameConfig& config)
 {
@@ -502,46 +570,50 @@ KESTRUNE_DISPATCH void ReverbEngine::runFrame(const FrameConfig& config)
     if (config.lateNetwork != nullptr)
         (this->*config.lateNetwork)();
 
-    // 14-15. Late-output normalisation and the early/late mix.
-    float lo[2][kFrame];
-    if (config.normalisation == FrameConfig::Normalisation::TwoBand)
-        stereo::onePole(auxiliary[0], auxiliary[1], late[0], late[1], lo[0], lo[1], B, bassCrossoverCoefficient);
-    for (int ch = 0; ch < 2; ++ch)
+    // 14-16. Late-output normalisation, the early/late mix and the output filters; the high cut's
+    // coefficients are taken once, whichever way the frame runs.
+    SmoothedBiquad::Coefficients cutLeft{}, cutRight{};
+    if (config.highCut == FrameConfig::HighCut::Direct)
     {
-        switch (config.normalisation)
+        cutLeft = highCut[0].direct();
+        cutRight = highCut[1].direct();
+    }
+    else if (config.highCut == FrameConfig::HighCut::Smoothed)
+    {
+        cutLeft = highCut[0].nextSmoothed();
+        cutRight = highCut[1].nextSmoothed();
+    }
+    if (halfRate || !outputPassFused(*this, config, cutLeft, cutRight))
+    {
+        float lo[2][kFrame];
+        if (config.normalisation == FrameConfig::Normalisation::TwoBand)
+            stereo::onePole(auxiliary[0], auxiliary[1], late[0], late[1], lo[0], lo[1], B,
+                            bassCrossoverCoefficient);
+        for (int ch = 0; ch < 2; ++ch)
         {
-        case FrameConfig::Normalisation::TwoBand:
-            for (int j = 0; j < B; ++j)
-                late[ch][j] = (late[ch][j] - lo[ch][j]) * midNormalisation + lo[ch][j] * bassNormalisation;
-            break;
-        case FrameConfig::Normalisation::Single:
-            vec::scale(late[ch], midNormalisation, late[ch], B);
-            break;
-        case FrameConfig::Normalisation::None:
-            break;
+            switch (config.normalisation)
+            {
+            case FrameConfig::Normalisation::TwoBand:
+                for (int j = 0; j < B; ++j)
+                    late[ch][j] = (late[ch][j] - lo[ch][j]) * midNormalisation + lo[ch][j] * bassNormalisation;
+                break;
+            case FrameConfig::Normalisation::Single:
+                vec::scale(late[ch], midNormalisation, late[ch], B);
+                break;
+            case FrameConfig::Normalisation::None:
+                break;
+            }
+            vec::scaleAdd(late[ch], lateGain, early[ch], frame[ch], B);
         }
-        vec::scaleAdd(late[ch], lateGain, early[ch], frame[ch], B);
-    }
 
-    // 16. Output filters; the half-rate modes return to the host rate first.
-    stereo::firstOrder(toneOut[0], toneOut[1], frame[0], frame[1], B);
-    if (halfRate)
-        upsampleStereo(interpolators[0], interpolators[1], frame[0], frame[1], B);
-    switch (config.highCut)
-    {
-    case FrameConfig::HighCut::Direct:
-        stereo::stateVariable(highCut[0], highCut[1], frame[0], frame[1], kFrame, highCut[0].direct(),
-                              highCut[1].direct());
-        break;
-    case FrameConfig::HighCut::Smoothed:
-    {
-        const SmoothedBiquad::Coefficients left = highCut[0].nextSmoothed(), right = highCut[1].nextSmoothed();
-        stereo::stateVariable(highCut[0], highCut[1], frame[0], frame[1], kFrame, left, right);
-        break;
-    }
-    case FrameConfig::HighCut::Shelf:
-        stereo::shelf(highCutShelf[0], highCutShelf[1], frame[0], frame[1], kFrame);
-        break;
+        // The half-rate modes return to the host rate before the high cut.
+        stereo::firstOrder(toneOut[0], toneOut[1], frame[0], frame[1], B);
+        if (halfRate)
+            upsampleStereo(interpolators[0], interpolators[1], frame[0], frame[1], B);
+        if (config.highCut == FrameConfig::HighCut::Shelf)
+            stereo::shelf(highCutShelf[0], highCutShelf[1], frame[0], frame[1], kFrame);
+        else
+            stereo::stateVariable(highCut[0], highCut[1], frame[0], frame[1], kFrame, cutLeft, cutRight);
     }
 
     // 17. Ring advance of every line the frame and the network wrote.

@@ -65,20 +65,95 @@ KESTRUNE_INLINE void pairwise(const float* inL, const float* inR, float* outL, f
 }
 #endif
 
+#if defined(__SSE2__)
+// Each filter below as a step on one (left, right, 0, 0) pair, its states in registers: the routines
+// run one over a block, the frame chains several in one pass.
+struct FirstOrderPair
+{
+    __m128 a, b, c, s;
+    FirstOrderPair(const FirstOrderSection& left, const FirstOrderSection& right)
+        : a(pair(left.c0, right.c0)), b(pair(left.c1, right.c1)), c(pair(left.c2, right.c2)),
+          s(pair(left.state, right.state))
+    {
+    }
+    void step(__m128& x)
+    {
+        const __m128 y = _mm_add_ps(_mm_mul_ps(b, x), s);
+        s = _mm_sub_ps(_mm_mul_ps(c, x), _mm_mul_ps(a, y));
+        x = y;
+    }
+    void store(FirstOrderSection& left, FirstOrderSection& right) const { unpair(s, left.state, right.state); }
+};
+
+struct StateVariablePair
+{
+    __m128 m11, m12, n1, m21, m22, n2, c1, c2, d, s1, s2;
+    StateVariablePair(const SmoothedBiquad& left, const SmoothedBiquad& right, const SmoothedBiquad::Coefficients& cl,
+                      const SmoothedBiquad::Coefficients& cr)
+        : m11(pair(cl.m11, cr.m11)), m12(pair(cl.m12, cr.m12)), n1(pair(cl.n1, cr.n1)), m21(pair(cl.m21, cr.m21)),
+          m22(pair(cl.m22, cr.m22)), n2(pair(cl.n2, cr.n2)), c1(pair(cl.c1, cr.c1)), c2(pair(cl.c2, cr.c2)),
+          d(pair(cl.d, cr.d)), s1(pair(left.ic1, right.ic1)), s2(pair(left.ic2, right.ic2))
+    {
+    }
+    void step(__m128& x)
+    {
+        const __m128 y = _mm_add_ps(_mm_add_ps(_mm_mul_ps(c1, s1), _mm_mul_ps(c2, s2)), _mm_mul_ps(d, x));
+        const __m128 t1 = _mm_add_ps(_mm_add_ps(_mm_mul_ps(m11, s1), _mm_mul_ps(m12, s2)), _mm_mul_ps(n1, x));
+        s2 = _mm_add_ps(_mm_add_ps(_mm_mul_ps(m21, s1), _mm_mul_ps(m22, s2)), _mm_mul_ps(n2, x));
+        s1 = t1;
+        x = y;
+    }
+    void store(SmoothedBiquad& left, SmoothedBiquad& right) const
+    {
+        unpair(s1, left.ic1, right.ic1);
+        unpair(s2, left.ic2, right.ic2);
+    }
+};
+
+struct ShelfPair
+{
+    __m128 g, hf, rest, s;
+    ShelfPair(const ShelfFilter& left, const ShelfFilter& right)
+        : g(pair(left.gain, right.gain)), hf(pair(left.gainHF, right.gainHF)),
+          rest(pair(left.gainDC - left.gainHF, right.gainDC - right.gainHF)), s(pair(left.state, right.state))
+    {
+    }
+    void step(__m128& x)
+    {
+        const __m128 v = _mm_mul_ps(_mm_sub_ps(x, s), g);
+        const __m128 lp = _mm_add_ps(v, s);
+        s = _mm_add_ps(lp, v);
+        x = _mm_add_ps(_mm_mul_ps(hf, x), _mm_mul_ps(rest, lp));
+    }
+    void store(ShelfFilter& left, ShelfFilter& right) const { unpair(s, left.state, right.state); }
+};
+
+// OnePole::process: x becomes the low band.
+struct OnePolePair
+{
+    __m128 c, keep, s;
+    OnePolePair(const OnePole& left, const OnePole& right, float coefficient)
+        : c(_mm_set1_ps(coefficient)), keep(_mm_set1_ps(1.0f - coefficient)), s(pair(left.state, right.state))
+    {
+    }
+    void step(__m128& x)
+    {
+        s = _mm_add_ps(_mm_mul_ps(s, keep), _mm_mul_ps(c, x));
+        x = s;
+    }
+    void store(OnePole& left, OnePole& right) const { unpair(s, left.state, right.state); }
+};
+#endif
+
 // FirstOrderSection::process on each channel.
 inline void firstOrder(FirstOrderSection& left, FirstOrderSection& right, float* xl, float* xr, int n)
 {
 #if defined(__SSE2__)
     if (n % 4 == 0)
     {
-        const __m128 a = pair(left.c0, right.c0), b = pair(left.c1, right.c1), c = pair(left.c2, right.c2);
-        __m128 s = pair(left.state, right.state);
-        pairwise(xl, xr, xl, xr, n, [&](__m128& x) {
-            const __m128 y = _mm_add_ps(_mm_mul_ps(b, x), s);
-            s = _mm_sub_ps(_mm_mul_ps(c, x), _mm_mul_ps(a, y));
-            x = y;
-        });
-        unpair(s, left.state, right.state);
+        FirstOrderPair f(left, right);
+        pairwise(xl, xr, xl, xr, n, [&](__m128& x) { f.step(x); });
+        f.store(left, right);
         return;
     }
 #endif
@@ -93,19 +168,9 @@ inline void stateVariable(SmoothedBiquad& left, SmoothedBiquad& right, float* xl
 #if defined(__SSE2__)
     if (n % 4 == 0 && !cl.pass && !cr.pass)
     {
-        const __m128 m11 = pair(cl.m11, cr.m11), m12 = pair(cl.m12, cr.m12), n1 = pair(cl.n1, cr.n1);
-        const __m128 m21 = pair(cl.m21, cr.m21), m22 = pair(cl.m22, cr.m22), n2 = pair(cl.n2, cr.n2);
-        const __m128 c1 = pair(cl.c1, cr.c1), c2 = pair(cl.c2, cr.c2), d = pair(cl.d, cr.d);
-        __m128 s1 = pair(left.ic1, right.ic1), s2 = pair(left.ic2, right.ic2);
-        pairwise(xl, xr, xl, xr, n, [&](__m128& x) {
-            const __m128 y = _mm_add_ps(_mm_add_ps(_mm_mul_ps(c1, s1), _mm_mul_ps(c2, s2)), _mm_mul_ps(d, x));
-            const __m128 t1 = _mm_add_ps(_mm_add_ps(_mm_mul_ps(m11, s1), _mm_mul_ps(m12, s2)), _mm_mul_ps(n1, x));
-            s2 = _mm_add_ps(_mm_add_ps(_mm_mul_ps(m21, s1), _mm_mul_ps(m22, s2)), _mm_mul_ps(n2, x));
-            s1 = t1;
-            x = y;
-        });
-        unpair(s1, left.ic1, right.ic1);
-        unpair(s2, left.ic2, right.ic2);
+        StateVariablePair f(left, right, cl, cr);
+        pairwise(xl, xr, xl, xr, n, [&](__m128& x) { f.step(x); });
+        f.store(left, right);
         return;
     }
 #endif
@@ -119,16 +184,9 @@ inline void shelf(ShelfFilter& left, ShelfFilter& right, float* xl, float* xr, i
 #if defined(__SSE2__)
     if (n % 4 == 0)
     {
-        const __m128 g = pair(left.gain, right.gain), hf = pair(left.gainHF, right.gainHF);
-        const __m128 rest = pair(left.gainDC - left.gainHF, right.gainDC - right.gainHF);
-        __m128 s = pair(left.state, right.state);
-        pairwise(xl, xr, xl, xr, n, [&](__m128& x) {
-            const __m128 v = _mm_mul_ps(_mm_sub_ps(x, s), g);
-            const __m128 lp = _mm_add_ps(v, s);
-            s = _mm_add_ps(lp, v);
-            x = _mm_add_ps(_mm_mul_ps(hf, x), _mm_mul_ps(rest, lp));
-        });
-        unpair(s, left.state, right.state);
+        ShelfPair f(left, right);
+        pairwise(xl, xr, xl, xr, n, [&](__m128& x) { f.step(x); });
+        f.store(left, right);
         return;
     }
 #endif
@@ -143,13 +201,9 @@ inline void onePole(OnePole& left, OnePole& right, const float* inL, const float
 #if defined(__SSE2__)
     if (n % 4 == 0)
     {
-        const __m128 vc = _mm_set1_ps(c), keep = _mm_set1_ps(1.0f - c);
-        __m128 s = pair(left.state, right.state);
-        pairwise(inL, inR, loL, loR, n, [&](__m128& x) {
-            s = _mm_add_ps(_mm_mul_ps(s, keep), _mm_mul_ps(vc, x));
-            x = s;
-        });
-        unpair(s, left.state, right.state);
+        OnePolePair f(left, right, c);
+        pairwise(inL, inR, loL, loR, n, [&](__m128& x) { f.step(x); });
+        f.store(left, right);
         return;
     }
 #endif

@@ -332,14 +332,52 @@ KESTRUNE_INLINE bool earlyDiffusionFused(ReverbEngine& e, int B)
 namespace
 {
 #ifdef KESTRUNE_SSE
+// Late-output normalisation, the early/late mix and the output tone section on one (left, right) pair
+// of samples at a time, every state in a register.
+class LateMixPair
+{
+  public:
+    LateMixPair(const ReverbEngine& e, FrameConfig::Normalisation normalisation)
+        : normalisation(normalisation), tone(e.toneOut[0], e.toneOut[1]),
+          low(e.auxiliary[0], e.auxiliary[1], e.bassCrossoverCoefficient), mid(_mm_set1_ps(e.midNormalisation)),
+          bass(_mm_set1_ps(e.bassNormalisation)), gain(_mm_set1_ps(e.lateGain))
+    {
+    }
+    __m128 step(__m128 v, __m128 early)
+    {
+        if (normalisation == FrameConfig::Normalisation::TwoBand)
+        {
+            __m128 lo = v;
+            low.step(lo);
+            v = _mm_add_ps(_mm_mul_ps(_mm_sub_ps(v, lo), mid), _mm_mul_ps(lo, bass));
+        }
+        else if (normalisation == FrameConfig::Normalisation::Single)
+            v = _mm_mul_ps(v, mid);
+        v = _mm_add_ps(_mm_mul_ps(v, gain), early);
+        tone.step(v);
+        return v;
+    }
+
+    void store(ReverbEngine& e) const
+    {
+        tone.store(e.toneOut[0], e.toneOut[1]);
+        if (normalisation == FrameConfig::Normalisation::TwoBand)
+            low.store(e.auxiliary[0], e.auxiliary[1]);
+    }
+
+  private:
+    const FrameConfig::Normalisation normalisation;
+    stereo::FirstOrderPair tone;
+    stereo::OnePolePair low;
+    const __m128 mid, bass, gain;
+};
+
+// At the host rate: the late mix, then the high cut.
 template <typename Cut>
 KESTRUNE_INLINE void outputPass(ReverbEngine& e, FrameConfig::Normalisation normalisation, Cut& cut)
 {
     using namespace stereo;
-    FirstOrderPair tone(e.toneOut[0], e.toneOut[1]);
-    OnePolePair low(e.auxiliary[0], e.auxiliary[1], e.bassCrossoverCoefficient);
-    const __m128 mid = _mm_set1_ps(e.midNormalisation), bass = _mm_set1_ps(e.bassNormalisation);
-    const __m128 gain = _mm_set1_ps(e.lateGain);
+    LateMixPair mix(e, normalisation);
     for (int j = 0; j < ReverbEngine::kFrame; j += 4)
     {
         __m128 x[4], early[4];
@@ -347,51 +385,87 @@ KESTRUNE_INLINE void outputPass(ReverbEngine& e, FrameConfig::Normalisation norm
         loadPairs(e.early[0] + j, e.early[1] + j, early);
         for (int q = 0; q < 4; ++q)
         {
-            __m128 v = x[q];
-            if (normalisation == FrameConfig::Normalisation::TwoBand)
-            {
-                __m128 lo = v;
-                low.step(lo);
-                v = _mm_add_ps(_mm_mul_ps(_mm_sub_ps(v, lo), mid), _mm_mul_ps(lo, bass));
-            }
-            else if (normalisation == FrameConfig::Normalisation::Single)
-                v = _mm_mul_ps(v, mid);
-            v = _mm_add_ps(_mm_mul_ps(v, gain), early[q]);
-            tone.step(v);
-            cut.step(v);
-            x[q] = v;
+            x[q] = mix.step(x[q], early[q]);
+            cut.step(x[q]);
         }
         storePairs(e.frame[0] + j, e.frame[1] + j, x);
     }
-    tone.store(e.toneOut[0], e.toneOut[1]);
-    if (normalisation == FrameConfig::Normalisation::TwoBand)
-        low.store(e.auxiliary[0], e.auxiliary[1]);
+    mix.store(e);
+}
+
+// At half the host rate: the late mix, the 2x interpolation (upsampleStereo's branches and sums) and
+// the high cut on both of each sample's outputs.
+template <typename Cut>
+KESTRUNE_INLINE void outputPassHalfRate(ReverbEngine& e, FrameConfig::Normalisation normalisation, Cut& cut)
+{
+    using namespace stereo;
+    LateMixPair mix(e, normalisation);
+    HalfbandBranches up(e.interpolators[0], e.interpolators[1]);
+    const __m128 zero = _mm_setzero_ps();
+    __m128 carry = pair(e.interpolators[0].delayState, e.interpolators[1].delayState);
+    for (int j = 0; j < ReverbEngine::kFrame / 2; j += 4)
+    {
+        __m128 x[4], early[4], out[8];
+        loadPairs(e.late[0] + j, e.late[1] + j, x);
+        loadPairs(e.early[0] + j, e.early[1] + j, early);
+        for (int q = 0; q < 4; ++q)
+        {
+            const __m128 v = mix.step(x[q], early[q]);
+            const __m128 y = up.run(_mm_shuffle_ps(v, v, _MM_SHUFFLE(1, 1, 0, 0))); // A, B of left, of right
+            // Even outputs: branch A plus the stuffed zero (or the carried sample); odd: B plus a zero.
+            __m128 even = _mm_add_ps(_mm_shuffle_ps(y, zero, _MM_SHUFFLE(0, 0, 2, 0)), carry);
+            __m128 odd = _mm_add_ps(zero, _mm_shuffle_ps(y, zero, _MM_SHUFFLE(0, 0, 3, 1)));
+            carry = zero;
+            cut.step(even);
+            cut.step(odd);
+            out[2 * q] = even;
+            out[2 * q + 1] = odd;
+        }
+        storePairs(e.frame[0] + 2 * j, e.frame[1] + 2 * j, out);
+        storePairs(e.frame[0] + 2 * j + 4, e.frame[1] + 2 * j + 4, out + 4);
+    }
+    mix.store(e);
+    up.store(e.interpolators[0], e.interpolators[1]);
+    e.interpolators[0].delayState = 0.0f;
+    e.interpolators[1].delayState = 0.0f;
+}
+
+template <typename Cut>
+KESTRUNE_INLINE void outputPassAtRate(ReverbEngine& e, FrameConfig::Normalisation normalisation, Cut& cut,
+                                      bool halfRate)
+{
+    if (halfRate)
+        outputPassHalfRate(e, normalisation, cut);
+    else
+        outputPass(e, normalisation, cut);
 }
 #endif
 
-// At the host rate nothing stands between the late output and the high cut: normalisation, mix, tone
-// section and high cut run sample by sample in one pass, each step as its own routine does it.
-// False (nothing done) where that pass does not apply.
-KESTRUNE_INLINE bool outputPassFused(ReverbEngine& e, const FrameConfig& config,
+// Normalisation, mix, tone section, (interpolation) and high cut sample by sample in one pass, each
+// step as its own routine does it, so that their recursions overlap. False (nothing done) where that
+// pass does not apply.
+KESTRUNE_INLINE bool outputPassFused(ReverbEngine& e, const FrameConfig& config, bool halfRate,
                                      const SmoothedBiquad::Coefficients& cutLeft,
                                      const SmoothedBiquad::Coefficients& cutRight)
 {
 #ifdef KESTRUNE_SSE
+    if (halfRate && !stereo::HalfbandBranches::fits(e.interpolators[0], e.interpolators[1]))
+        return false;
     if (config.highCut == FrameConfig::HighCut::Shelf)
     {
         stereo::ShelfPair cut(e.highCutShelf[0], e.highCutShelf[1]);
-        outputPass(e, config.normalisation, cut);
+        outputPassAtRate(e, config.normalisation, cut, halfRate);
         cut.store(e.highCutShelf[0], e.highCutShelf[1]);
         return true;
     }
     if (cutLeft.pass || cutRight.pass)
         return false;
     stereo::StateVariablePair cut(e.highCut[0], e.highCut[1], cutLeft, cutRight);
-    outputPass(e, config.normalisation, cut);
+    outputPassAtRate(e, config.normalisation, cut, halfRate);
     cut.store(e.highCut[0], e.highCut[1]);
     return true;
 #else
-    (void)e, (void)config, (void)cutLeft, (void)cutRight;
+    (void)e, (void)config, (void)halfRate, (void)cutLeft, (void)cutRight;
     return false;
 #endif
 }
@@ -583,7 +657,7 @@ KESTRUNE_DISPATCH void ReverbEngine::runFrame(const FrameConfig& config)
         cutLeft = highCut[0].nextSmoothed();
         cutRight = highCut[1].nextSmoothed();
     }
-    if (halfRate || !outputPassFused(*this, config, cutLeft, cutRight))
+    if (!outputPassFused(*this, config, halfRate, cutLeft, cutRight))
     {
         float lo[2][kFrame];
         if (config.normalisation == FrameConfig::Normalisation::TwoBand)

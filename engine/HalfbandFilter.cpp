@@ -1,6 +1,7 @@
 #include "HalfbandFilter.h"
 #include "Dispatch.h"
 
+#include "StereoFilters.h"
 #include "Vector.h"
 
 #if defined(__SSE2__)
@@ -36,19 +37,6 @@ void HalfbandFilter::reset()
     vec::clear(stuffedB, kMaxBlock);
 }
 
-namespace
-{
-// One sample through a first-order allpass section with state s (a float, or a vector of sections).
-template <typename T>
-KESTRUNE_INLINE T allpassSection(T x, T a, T delta, T& s)
-{
-    const T u = x + delta - a * s;
-    const T y = a * u + s;
-    s = u;
-    return y;
-}
-} // namespace
-
 void HalfbandFilter::runBranch(Section* sections, int count, float* x, int n)
 {
     for (int i = 0; i < count; ++i)
@@ -58,7 +46,7 @@ void HalfbandFilter::runBranch(Section* sections, int count, float* x, int n)
         const float delta = sec.delta;
         float s = sec.s;
         for (int j = 0; j < n; ++j)
-            x[j] = allpassSection(x[j], a, delta, s);
+            x[j] = halfbandSection(x[j], a, delta, s);
         sec.s = s;
         sec.delta = -delta;
     }
@@ -83,8 +71,8 @@ void runBothBranches(HalfbandFilter& f, float* xa, float* xb, int n)
         float x = xa[j], y = xb[j];
         for (int i = 0; i < 4; ++i)
         {
-            x = allpassSection(x, a[i], da[i], sa[i]);
-            y = allpassSection(y, b[i], db[i], sb[i]);
+            x = halfbandSection(x, a[i], da[i], sa[i]);
+            y = halfbandSection(y, b[i], db[i], sb[i]);
         }
         xa[j] = x;
         xb[j] = y;
@@ -150,50 +138,9 @@ void upsample(HalfbandFilter& f, const float* in, float* out, uint32_t outputLen
 #ifdef KESTRUNE_SSE
 namespace
 {
-// The four branches of two filters as the lanes of one vector (left A, left B, right A, right B): every
-// lane runs the scalar section's operations in its order, so each lane's result is the scalar one.
-struct StereoBranches
-{
-    __m128 a[4], delta[4], s[4];
-
-    StereoBranches(const HalfbandFilter& l, const HalfbandFilter& r)
-    {
-        for (int i = 0; i < 4; ++i)
-        {
-            a[i] = _mm_setr_ps(l.branchA[i].a, l.branchB[i].a, r.branchA[i].a, r.branchB[i].a);
-            delta[i] = _mm_setr_ps(l.branchA[i].delta, l.branchB[i].delta, r.branchA[i].delta, r.branchB[i].delta);
-            s[i] = _mm_setr_ps(l.branchA[i].s, l.branchB[i].s, r.branchA[i].s, r.branchB[i].s);
-        }
-    }
-
-    __m128 run(__m128 x)
-    {
-        for (int i = 0; i < 4; ++i)
-            x = allpassSection(x, a[i], delta[i], s[i]);
-        return x;
-    }
-
-    void store(HalfbandFilter& l, HalfbandFilter& r) const
-    {
-        for (int i = 0; i < 4; ++i)
-        {
-            alignas(16) float v[4];
-            _mm_store_ps(v, s[i]);
-            l.branchA[i].s = v[0];
-            l.branchB[i].s = v[1];
-            r.branchA[i].s = v[2];
-            r.branchB[i].s = v[3];
-            l.branchA[i].delta = -l.branchA[i].delta;
-            l.branchB[i].delta = -l.branchB[i].delta;
-            r.branchA[i].delta = -r.branchA[i].delta;
-            r.branchB[i].delta = -r.branchB[i].delta;
-        }
-    }
-};
-
 bool stereoPossible(const HalfbandFilter& l, const HalfbandFilter& r, int n)
 {
-    return l.sectionCount == 4 && r.sectionCount == 4 && n >= 1 && n <= HalfbandFilter::kMaxBlock / 2;
+    return stereo::HalfbandBranches::fits(l, r) && n >= 1 && n <= HalfbandFilter::kMaxBlock / 2;
 }
 } // namespace
 #endif
@@ -204,7 +151,7 @@ KESTRUNE_DISPATCH void decimateStereo(HalfbandFilter& l, HalfbandFilter& r, cons
 #ifdef KESTRUNE_SSE
     if (stereoPossible(l, r, n))
     {
-        StereoBranches b(l, r);
+        stereo::HalfbandBranches b(l, r);
         const __m128 half = _mm_set1_ps(0.5f);
         float previousL = l.delayState, previousR = r.delayState;
         for (int k = 0; k < n; ++k)
@@ -232,7 +179,7 @@ KESTRUNE_DISPATCH void upsampleStereo(HalfbandFilter& l, HalfbandFilter& r, floa
 #ifdef KESTRUNE_SSE
     if (stereoPossible(l, r, n))
     {
-        StereoBranches b(l, r);
+        stereo::HalfbandBranches b(l, r);
         alignas(16) float y[HalfbandFilter::kMaxBlock / 2][4];
         for (int k = 0; k < n; ++k)
         {

@@ -5,6 +5,16 @@
 namespace kestrune
 {
 
+// One sample through a first-order allpass section with state s (a float, or a vector of sections).
+template <typename T>
+inline T halfbandSection(T x, T a, T delta, T& s)
+{
+    const T u = x + delta - a * s;
+    const T y = a * u + s;
+    s = u;
+    return y;
+}
+
 // Polyphase half-band filter: two branches of four first-order allpass sections at the low rate.
 // Decimates a 64-sample frame to 32 samples, or (upsample) interpolates 32 back to 64.
 struct HalfbandFilter

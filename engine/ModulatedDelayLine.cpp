@@ -627,38 +627,23 @@ KESTRUNE_INLINE void rampedReadFrom(const RampedTap& tap, const float* delays, i
     slot.previousDelay = tap.target;
 }
 
-// The ramps of several taps at once: delays[t][j] as accumulate() gives them, the taps' chains of
-// additions side by side in the lanes of a vector (one chain alone would wait on every addition).
-// Returns whether any of the lines has stale positions.
-KESTRUNE_INLINE bool accumulateRamps(const RampedTap* taps, int count, int n, float rampFactor,
-                                     float (*delays)[ModulatedDelayLine::kMaxBlock])
+// The ramps of kLanes<V> x groups taps side by side, from their start and increment: tap t in lane
+// t % kLanes<V> of group t / kLanes<V>; lanes past the last tap go to spare.
+template <typename V>
+KESTRUNE_INLINE void accumulateLanes(const float* start, const float* inc, int count, int n,
+                                     float (*delays)[ModulatedDelayLine::kMaxBlock], float* spare)
 {
-    constexpr int kMaxGroups = 8;
-    using V = wide::Lines4;
-    float start[4 * kMaxGroups] = {}, inc[4 * kMaxGroups] = {};
-    bool stale = false;
-    for (int t = 0; t < count; ++t)
-    {
-        start[t] = taps[t].line->slot(taps[t].slot).previousDelay;
-        inc[t] = (taps[t].target - start[t]) * rampFactor;
-        stale |= taps[t].line->hasStale();
-    }
-    const int groups = (count + 3) / 4;
-    if (n % 4 != 0 || groups > kMaxGroups)
-    {
-        for (int t = 0; t < count; ++t)
-            accumulate(start[t], inc[t], n, delays[t]);
-        return stale;
-    }
-    alignas(16) float spare[ModulatedDelayLine::kMaxBlock];
+    constexpr int kMaxGroups = kMaxRampedTaps / 4;
+    constexpr int W = wide::kLanes<V>;
+    const int groups = (count + W - 1) / W;
     V v[kMaxGroups], step[kMaxGroups];
-    float* out[kMaxGroups][4];
+    float* out[kMaxGroups][W];
     for (int g = 0; g < groups; ++g)
     {
-        v[g] = wide::lanes<V>([&](int i) { return start[4 * g + i]; });
-        step[g] = wide::lanes<V>([&](int i) { return inc[4 * g + i]; });
-        for (int i = 0; i < 4; ++i)
-            out[g][i] = 4 * g + i < count ? delays[4 * g + i] : spare;
+        v[g] = wide::lanes<V>([&](int i) { return start[W * g + i]; });
+        step[g] = wide::lanes<V>([&](int i) { return inc[W * g + i]; });
+        for (int i = 0; i < W; ++i)
+            out[g][i] = W * g + i < count ? delays[W * g + i] : spare;
     }
     for (int j = 0; j < n; j += 4)
         for (int g = 0; g < groups; ++g)
@@ -668,6 +653,34 @@ KESTRUNE_INLINE bool accumulateRamps(const RampedTap* taps, int count, int n, fl
                 d[q] = v[g] += step[g];
             wide::storeTransposed(out[g], j, d);
         }
+}
+
+// The ramps of several taps at once: delays[t][j] as accumulate() gives them, the taps' chains of
+// additions side by side in the lanes of a vector (one chain alone would wait on every addition).
+// Returns whether any of the lines has stale positions.
+KESTRUNE_INLINE bool accumulateRamps(const RampedTap* taps, int count, int n, float rampFactor,
+                                     float (*delays)[ModulatedDelayLine::kMaxBlock])
+{
+    float start[kMaxRampedTaps + 8] = {}, inc[kMaxRampedTaps + 8] = {};
+    bool stale = false;
+    for (int t = 0; t < count; ++t)
+    {
+        start[t] = taps[t].line->slot(taps[t].slot).previousDelay;
+        inc[t] = (taps[t].target - start[t]) * rampFactor;
+        stale |= taps[t].line->hasStale();
+    }
+    if (n % 4 != 0 || count > kMaxRampedTaps)
+    {
+        for (int t = 0; t < count; ++t)
+            accumulate(start[t], inc[t], n, delays[t]);
+        return stale;
+    }
+    alignas(32) float spare[ModulatedDelayLine::kMaxBlock];
+    // Eight taps to a vector where there are more than four.
+    if (wideVectors() && count > 4)
+        accumulateLanes<wide::Lines8>(start, inc, count, n, delays, spare);
+    else
+        accumulateLanes<wide::Lines4>(start, inc, count, n, delays, spare);
     return stale;
 }
 } // namespace
@@ -868,6 +881,50 @@ __attribute__((target("avx"), noinline)) void allpassTapLanesAvx(const RampedTap
 #endif
 } // namespace
 
+namespace
+{
+// The reads of up to kMaxRampedTaps taps from their accumulated ramps.
+KESTRUNE_INLINE void readAccumulated(const RampedTap* taps, int count, int n,
+                                     float (*delays)[ModulatedDelayLine::kMaxBlock], bool stale,
+                                     ModulatedDelayLine::Interpolation interpolation)
+{
+    if (stale) [[unlikely]]
+        for (int t = 0; t < count; ++t)
+            taps[t].line->prepareRampedRead(delays[t], n);
+    int t = 0;
+    if (interpolation == Interpolation::FirstOrderAllpass && n % 4 == 0 && n > 0 &&
+        n <= ModulatedDelayLine::kMaxBlock)
+    {
+#if KESTRUNE_HAS_DISPATCH
+        if (wideVectors())
+            for (; t + 8 <= count; t += 8)
+                allpassTapLanesAvx(taps + t, delays + t, n);
+#endif
+#ifdef KESTRUNE_SSE
+        for (; t + 4 <= count; t += 4)
+            allpassTapLanes<wide::Lines4>(taps + t, delays + t, n);
+#endif
+    }
+    for (; t < count; ++t)
+        rampedReadFrom(taps[t], delays[t], n, interpolation);
+}
+
+KESTRUNE_INLINE bool anyStale(const RampedTap* taps, int count)
+{
+    bool stale = false;
+    for (int t = 0; t < count; ++t)
+        stale |= taps[t].line->hasStale();
+    return stale;
+}
+
+KESTRUNE_INLINE void allpassSections(const RampedTap* taps, const float* const* in, float* const* out, int count,
+                                     int n, float g, const float* loopGain)
+{
+    for (int t = 0; t < count; ++t)
+        sectionTail(*taps[t].line, taps[t].out, in[t], out[t], n, g, loopGain[t]);
+}
+} // namespace
+
 KESTRUNE_DISPATCH void readRampedGroup(const RampedTap* taps, int count, int n, float rampFactor,
                                        ModulatedDelayLine::Interpolation interpolation)
 {
@@ -876,26 +933,23 @@ KESTRUNE_DISPATCH void readRampedGroup(const RampedTap* taps, int count, int n, 
     for (int done = 0; done < count; done += kMaxRampedTaps)
     {
         const int part = std::min(count - done, kMaxRampedTaps);
-        const RampedTap* group = taps + done;
-        if (accumulateRamps(group, part, n, rampFactor, delays)) [[unlikely]]
-            for (int t = 0; t < part; ++t)
-                group[t].line->prepareRampedRead(delays[t], n);
-        int t = 0;
-        if (interpolation == Interpolation::FirstOrderAllpass && n % 4 == 0 && n > 0 && n <= kMax)
-        {
-#if KESTRUNE_HAS_DISPATCH
-            if (wideVectors())
-                for (; t + 8 <= part; t += 8)
-                    allpassTapLanesAvx(group + t, delays + t, n);
-#endif
-#ifdef KESTRUNE_SSE
-            for (; t + 4 <= part; t += 4)
-                allpassTapLanes<wide::Lines4>(group + t, delays + t, n);
-#endif
-        }
-        for (; t < part; ++t)
-            rampedReadFrom(group[t], delays[t], n, interpolation);
+        const bool stale = accumulateRamps(taps + done, part, n, rampFactor, delays);
+        readAccumulated(taps + done, part, n, delays, stale, interpolation);
     }
+}
+
+KESTRUNE_DISPATCH void accumulateRampGroup(const RampedTap* taps, int count, int n, float rampFactor,
+                                           float (*delays)[ModulatedDelayLine::kMaxBlock])
+{
+    accumulateRamps(taps, std::min(count, kMaxRampedTaps), n, rampFactor, delays);
+}
+
+KESTRUNE_DISPATCH void readRampedGroup(const RampedTap* taps, int count, int n,
+                                       float (*delays)[ModulatedDelayLine::kMaxBlock],
+                                       ModulatedDelayLine::Interpolation interpolation)
+{
+    count = std::min(count, kMaxRampedTaps);
+    readAccumulated(taps, count, n, delays, anyStale(taps, count), interpolation);
 }
 
 KESTRUNE_DISPATCH void allpassBlockGroup(ModulatedDelayLine* const* lines, const float* const* in, float* const* out,
@@ -907,12 +961,19 @@ KESTRUNE_DISPATCH void allpassBlockGroup(ModulatedDelayLine* const* lines, const
     {
         const int part = std::min(count - done, kMaxRampedTaps);
         for (int t = 0; t < part; ++t)
-            taps[t] = RampedTap{lines[done + t], 0, newDelay[done + t], lines[done + t]->output()};
+            taps[t] = allpassSectionTap(*lines[done + t], newDelay[done + t]);
         readRampedGroup(taps, part, n, rampFactor, interpolation);
-        for (int t = 0; t < part; ++t)
-            sectionTail(*lines[done + t], lines[done + t]->output(), in[done + t], out[done + t], n, g,
-                        loopGain[done + t]);
+        allpassSections(taps, in + done, out + done, part, n, g, loopGain + done);
     }
+}
+
+KESTRUNE_DISPATCH void allpassBlockGroup(const RampedTap* taps, const float* const* in, float* const* out, int count,
+                                         int n, float (*delays)[ModulatedDelayLine::kMaxBlock], float g,
+                                         const float* loopGain, ModulatedDelayLine::Interpolation interpolation)
+{
+    count = std::min(count, kMaxRampedTaps);
+    readAccumulated(taps, count, n, delays, anyStale(taps, count), interpolation);
+    allpassSections(taps, in, out, count, n, g, loopGain);
 }
 
 KESTRUNE_DISPATCH void allpassBlockLinear(ModulatedDelayLine& line, const float* in, float* out, int n, float newDelay, float g,

@@ -253,4 +253,22 @@ void allpassBlockGroup(ModulatedDelayLine* const* lines, const float* const* in,
                        const float* newDelay, float g, const float* loopGain, float rampFactor,
                        ModulatedDelayLine::Interpolation interpolation);
 
+// A network whose sections run one after another takes all their ramps first, in one group, so that
+// the ramps' chains of additions run side by side instead of one section's after another's; the reads
+// then take their rows of delays. At most kMaxRampedTaps taps.
+void accumulateRampGroup(const RampedTap* taps, int count, int n, float rampFactor,
+                         float (*delays)[ModulatedDelayLine::kMaxBlock]);
+void readRampedGroup(const RampedTap* taps, int count, int n, float (*delays)[ModulatedDelayLine::kMaxBlock],
+                     ModulatedDelayLine::Interpolation interpolation);
+
+// The tap of an allpass section: slot 0, read into the line's working buffer.
+inline RampedTap allpassSectionTap(ModulatedDelayLine& line, float newDelay)
+{
+    return {&line, 0, newDelay, line.output()};
+}
+// allpassBlockGroup on the section taps of count distinct lines, their ramps accumulated.
+void allpassBlockGroup(const RampedTap* taps, const float* const* in, float* const* out, int count, int n,
+                       float (*delays)[ModulatedDelayLine::kMaxBlock], float g, const float* loopGain,
+                       ModulatedDelayLine::Interpolation interpolation);
+
 } // namespace kestrune

@@ -7,6 +7,7 @@
 
 #include "Dispatch.h"
 #include "Filters.h"
+#include "HalfbandFilter.h"
 
 #if defined(__SSE2__)
 #include <xmmintrin.h>
@@ -142,6 +143,54 @@ struct OnePolePair
         x = s;
     }
     void store(OnePole& left, OnePole& right) const { unpair(s, left.state, right.state); }
+};
+
+// The four branches of two half-band filters as the lanes of one vector (left A, left B, right A,
+// right B), four sections each: every lane runs the scalar section's operations in its order.
+struct HalfbandBranches
+{
+    __m128 a[4], delta[4], s[4];
+
+    // Both filters have the four sections this runs (otherwise their own routines must).
+    static bool fits(const HalfbandFilter& l, const HalfbandFilter& r)
+    {
+        return l.sectionCount == 4 && r.sectionCount == 4;
+    }
+
+    HalfbandBranches(const HalfbandFilter& l, const HalfbandFilter& r)
+    {
+        for (int i = 0; i < 4; ++i)
+        {
+            a[i] = _mm_setr_ps(l.branchA[i].a, l.branchB[i].a, r.branchA[i].a, r.branchB[i].a);
+            delta[i] = _mm_setr_ps(l.branchA[i].delta, l.branchB[i].delta, r.branchA[i].delta, r.branchB[i].delta);
+            s[i] = _mm_setr_ps(l.branchA[i].s, l.branchB[i].s, r.branchA[i].s, r.branchB[i].s);
+        }
+    }
+
+    __m128 run(__m128 x)
+    {
+        for (int i = 0; i < 4; ++i)
+            x = halfbandSection(x, a[i], delta[i], s[i]);
+        return x;
+    }
+
+    // The states back, and every section's denormal offset flipped for the next block.
+    void store(HalfbandFilter& l, HalfbandFilter& r) const
+    {
+        for (int i = 0; i < 4; ++i)
+        {
+            alignas(16) float v[4];
+            _mm_store_ps(v, s[i]);
+            l.branchA[i].s = v[0];
+            l.branchB[i].s = v[1];
+            r.branchA[i].s = v[2];
+            r.branchB[i].s = v[3];
+            l.branchA[i].delta = -l.branchA[i].delta;
+            l.branchB[i].delta = -l.branchB[i].delta;
+            r.branchA[i].delta = -r.branchA[i].delta;
+            r.branchB[i].delta = -r.branchB[i].delta;
+        }
+    }
 };
 #endif
 

@@ -107,22 +107,19 @@ KESTRUNE_DISPATCH void ReverbEngine::lateNetworkBrightRoom()
 
     // The sections read before they write: below one block a read would return the ring's contents
     // from a whole ring earlier (and below 0 samples not yet written), so the delay is held at one block.
-    // A section of all eight loops at a time: their interpolation recursions run side by side.
+    // A section of all eight loops at a time: their interpolation recursions run side by side. The
+    // ramps of all three sections are taken first, together.
+    RampedTap taps[kSections * kLoops];
+    for (int q = 0; q < kSections * kLoops; ++q)
+        taps[q] = allpassSectionTap(lines[kFirstLateLine + q], late::atLeast(lateLengths[q] + offsets[q], blockLength));
+    alignas(32) float delays[kSections * kLoops][ModulatedDelayLine::kMaxBlock];
+    accumulateRampGroup(taps, kSections * kLoops, kBlock, 1.0f / 64.0f, delays);
+    float* x[kLoops];
+    for (int i = 0; i < kLoops; ++i)
+        x[i] = lineBuffer[i];
     for (int m = 0; m < kSections; ++m)
-    {
-        ModulatedDelayLine* group[kLoops];
-        float* x[kLoops];
-        float delays[kLoops];
-        for (int i = 0; i < kLoops; ++i)
-        {
-            const int q = 8 * m + i;
-            group[i] = &lines[kFirstLateLine + q];
-            x[i] = lineBuffer[i];
-            delays[i] = late::atLeast(lateLengths[q] + offsets[q], blockLength);
-        }
-        allpassBlockGroup(group, x, x, kLoops, kBlock, delays, kConstant7071, midGains + 8 * m, 1.0f / 64.0f,
-                          ModulatedDelayLine::Interpolation::FirstOrderAllpass);
-    }
+        allpassBlockGroup(taps + 8 * m, x, x, kLoops, kBlock, delays + 8 * m, kConstant7071,
+                          midGains + 8 * m, ModulatedDelayLine::Interpolation::FirstOrderAllpass);
 
     for (int k = 0; k < 4; ++k)
     {

@@ -120,36 +120,22 @@ KESTRUNE_DISPATCH void ReverbEngine::lateNetworkLV426()
     network::accumulate(x[2], branchA[0]);
     network::accumulate(x[3], branchA[1]);
 
-    {
-        ModulatedDelayLine* group[kLoops];
-        float* io[kLoops];
-        float delays[kLoops];
-        for (int j = 0; j < kLoops; ++j)
-        {
-            group[j] = &lines[kFirstLateLine + j];
-            io[j] = x[j];
-            delays[j] = lateLengths[j] + offsets[j];
-        }
-        allpassBlockGroup(group, io, io, kLoops, kBlock, delays, kAllpassCoefficient, midGains, 0.03125f,
-                          ModulatedDelayLine::Interpolation::Linear);
-    }
+    // The ramps of all six sections first, together; then the sections one after another.
+    RampedTap taps[kSectionLengths];
+    for (int k = 0; k < kSectionLengths; ++k)
+        taps[k] = allpassSectionTap(lines[kFirstLateLine + k], lateLengths[k] + offsets[k]);
+    alignas(32) float delays[kSectionLengths][ModulatedDelayLine::kMaxBlock];
+    accumulateRampGroup(taps, kSectionLengths, kBlock, 0.03125f, delays);
+    float* io[kLoops];
+    for (int j = 0; j < kLoops; ++j)
+        io[j] = x[j];
+    allpassBlockGroup(taps, io, io, kLoops, kBlock, delays, kAllpassCoefficient, midGains,
+                      ModulatedDelayLine::Interpolation::Linear);
     // The four loops' first-order sections side by side, segment by segment.
     static_assert(kLoops == 4);
     for (int m = 1; m < kSegments - 1; ++m)
-    {
-        ModulatedDelayLine* group[kLoops];
-        float* io[kLoops];
-        float delays[kLoops];
-        for (int j = 0; j < kLoops; ++j)
-        {
-            const int k = 4 * m + j;
-            group[j] = &lines[kFirstLateLine + k];
-            io[j] = x[j];
-            delays[j] = lateLengths[k] + offsets[k];
-        }
-        allpassBlockGroup(group, io, io, kLoops, kBlock, delays, kAllpassCoefficient, midGains + 4 * m, 0.03125f,
+        allpassBlockGroup(taps + 4 * m, io, io, kLoops, kBlock, delays + 4 * m, kAllpassCoefficient, midGains + 4 * m,
                           ModulatedDelayLine::Interpolation::FirstOrderAllpass);
-    }
 
     {
         // Each loop's high shelf then bass shelf (the one-pole splits' operations in their order), the

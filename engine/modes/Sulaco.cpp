@@ -94,12 +94,15 @@ KESTRUNE_DISPATCH void ReverbEngine::lateNetworkSulaco()
     for (int k = 0; k < kSulacoLines; ++k)
         lines[kFirstLateLine + k].writeSum(x[k], sources[k & 3], kBlock);
     // Lines with bit 1 set interpolate through the allpass, the others linearly.
-    RampedTap linear[8], allpass[8];
+    RampedTap taps[16]; // the linear ones, then the allpass ones
     for (int k = 0; k < kSulacoLines; ++k)
-        ((k & 2) == 0 ? linear : allpass)[k / 4 * 2 + (k & 1)] = {&lines[kFirstLateLine + k], 0,
+        taps[((k & 2) == 0 ? 0 : 8) + k / 4 * 2 + (k & 1)] = {&lines[kFirstLateLine + k], 0,
                                                                   lateLengths[k] + offsets[k], x[k]};
-    readRampedGroup(linear, 8, kBlock, 0.03125f, ModulatedDelayLine::Interpolation::Linear);
-    readRampedGroup(allpass, 8, kBlock, 0.03125f, ModulatedDelayLine::Interpolation::FirstOrderAllpass);
+    // Both groups' ramps together.
+    alignas(32) float delays[16][ModulatedDelayLine::kMaxBlock];
+    accumulateRampGroup(taps, 16, kBlock, 0.03125f, delays);
+    readRampedGroup(taps, 8, kBlock, delays, ModulatedDelayLine::Interpolation::Linear);
+    readRampedGroup(taps + 8, 8, kBlock, delays + 8, ModulatedDelayLine::Interpolation::FirstOrderAllpass);
 
     threeBandDecay(0, kSulacoLines, kBlock);
     network::scaledFeedbackMatrix(*this, x, kSulacoLines, kBlock, outputGain);

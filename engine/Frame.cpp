@@ -441,6 +441,67 @@ KESTRUNE_INLINE void outputPassAtRate(ReverbEngine& e, FrameConfig::Normalisatio
 }
 #endif
 
+// At half the host rate, the frame's steps 2 to 4 in one pass from the frame to the first half of the
+// copy: the denormal offset, decimateStereo's branches and sums, and the input tone section. The
+// decimators' inputs come from whole-vector loads, and the recursions overlap. False (nothing done)
+// where that pass does not apply.
+KESTRUNE_INLINE bool inputPassHalfRate(ReverbEngine& e)
+{
+#ifdef KESTRUNE_SSE
+    if (!stereo::HalfbandBranches::fits(e.decimators[0], e.decimators[1]))
+        return false;
+    using namespace stereo;
+    HalfbandBranches branches(e.decimators[0], e.decimators[1]);
+    FirstOrderPair tone(e.toneIn[0], e.toneIn[1]);
+    const __m128 zero = _mm_setzero_ps(), half = _mm_set1_ps(0.5f);
+    __m128 delta[2], previous[2]; // previous: the last odd sample so far, in lane 0
+    for (int ch = 0; ch < 2; ++ch)
+    {
+        delta[ch] = _mm_set1_ps(e.denormal[ch].value);
+        previous[ch] = _mm_set_ss(e.decimators[ch].delayState);
+    }
+    for (int k = 0; k < ReverbEngine::kFrame / 2; k += 4)
+    {
+        // Rows: the even samples 2k .. 2k + 6 and the odd ones before them, of each channel.
+        __m128 rows[4];
+        for (int ch = 0; ch < 2; ++ch)
+        {
+            const __m128 a = _mm_add_ps(_mm_loadu_ps(e.frame[ch] + 2 * k), delta[ch]);
+            const __m128 b = _mm_add_ps(_mm_loadu_ps(e.frame[ch] + 2 * k + 4), delta[ch]);
+            const __m128 odd = _mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1));
+            const __m128 rotated = _mm_shuffle_ps(odd, odd, _MM_SHUFFLE(2, 1, 0, 3));
+            rows[2 * ch] = _mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0));
+            rows[2 * ch + 1] = _mm_move_ss(rotated, previous[ch]);
+            previous[ch] = rotated;
+        }
+        // Sample k + q's inputs (left A, left B, right A, right B) in column q.
+        __m128 x[4];
+        _MM_TRANSPOSE4_PS(rows[0], rows[1], rows[2], rows[3]);
+        x[0] = rows[0], x[1] = rows[1], x[2] = rows[2], x[3] = rows[3];
+        for (__m128& v : x)
+        {
+            const __m128 y = branches.run(v);
+            // Lanes 0 and 2: branch A + branch B of each channel, then the half; then the tone section.
+            const __m128 sum = _mm_mul_ps(_mm_add_ps(y, _mm_shuffle_ps(y, y, _MM_SHUFFLE(2, 3, 0, 1))), half);
+            v = _mm_shuffle_ps(sum, zero, _MM_SHUFFLE(0, 0, 2, 0));
+            tone.step(v);
+        }
+        storePairs(e.copy[0] + k, e.copy[1] + k, x);
+    }
+    for (int ch = 0; ch < 2; ++ch)
+    {
+        e.decimators[ch].delayState = _mm_cvtss_f32(previous[ch]);
+        e.denormal[ch].value = -e.denormal[ch].value;
+    }
+    branches.store(e.decimators[0], e.decimators[1]);
+    tone.store(e.toneIn[0], e.toneIn[1]);
+    return true;
+#else
+    (void)e;
+    return false;
+#endif
+}
+
 // Normalisation, mix, tone section, (interpolation) and high cut sample by sample in one pass, each
 // step as its own routine does it, so that their recursions overlap. False (nothing done) where that
 // pass does not apply.
@@ -567,32 +628,45 @@ KESTRUNE_DISPATCH void ReverbEngine::runFrame(const FrameConfig& config)
         v[e] = (1.0f - t) * De;
     }
 
+    // The predelay taps' ramps (steps 6-9) first: their chain of additions then runs alongside the
+    // input filters' recursions instead of after them.
+    const float P = predelayLength;
+    const RampedTap taps[4] = {{&lines[0], 0, P + u[0], branchA[0]},
+                               {&lines[0], 1, P + earlyLengths[7] + v[0], branchB[0]},
+                               {&lines[1], 0, P + u[1], branchA[1]},
+                               {&lines[1], 1, P + earlyLengths[15] + v[1], branchB[1]}};
+    alignas(32) float predelayRamps[4][ModulatedDelayLine::kMaxBlock];
+    accumulateRampGroup(taps, 4, B, rampFactor, predelayRamps);
+
     // 2-4. Frame copy with the denormal offset, decimation, tone input section.
-    for (int ch = 0; ch < 2; ++ch)
+    if (!halfRate || !inputPassHalfRate(*this))
     {
-        if (!halfRate)
+        for (int ch = 0; ch < 2; ++ch)
         {
-            for (int j = 0; j < kFrame; j += 2)
+            if (!halfRate)
             {
-                copy[ch][j] = frame[ch][j] + 1e-20f;
-                copy[ch][j + 1] = frame[ch][j + 1];
+                for (int j = 0; j < kFrame; j += 2)
+                {
+                    copy[ch][j] = frame[ch][j] + 1e-20f;
+                    copy[ch][j + 1] = frame[ch][j + 1];
+                }
+            }
+            else
+            {
+                const float delta = denormal[ch].value;
+                for (int j = 0; j < kFrame; ++j)
+                    copy[ch][j] = frame[ch][j] + delta;
+                denormal[ch].value = -delta;
             }
         }
-        else
+        if (halfRate)
         {
-            const float delta = denormal[ch].value;
-            for (int j = 0; j < kFrame; ++j)
-                copy[ch][j] = frame[ch][j] + delta;
-            denormal[ch].value = -delta;
+            decimateStereo(decimators[0], decimators[1], copy[0], copy[1], scratch[0], scratch[1], B);
+            vec::copy(scratch[0], copy[0], B);
+            vec::copy(scratch[1], copy[1], B);
         }
+        stereo::firstOrder(toneIn[0], toneIn[1], copy[0], copy[1], B);
     }
-    if (halfRate)
-    {
-        decimateStereo(decimators[0], decimators[1], copy[0], copy[1], scratch[0], scratch[1], B);
-        vec::copy(scratch[0], copy[0], B);
-        vec::copy(scratch[1], copy[1], B);
-    }
-    stereo::firstOrder(toneIn[0], toneIn[1], copy[0], copy[1], B);
 
     // 5. Clear the outputs of the early and late sections.
     for (int ch = 0; ch < 2; ++ch)
@@ -602,14 +676,9 @@ KESTRUNE_DISPATCH void ReverbEngine::runFrame(const FrameConfig& config)
     }
 
     // 6-9. Predelay: write, four ramped taps, 45-degree mix of the taps, late input.
-    const float P = predelayLength;
     lines[0].write(copy[0], B);
     lines[1].write(copy[1], B);
-    const RampedTap taps[4] = {{&lines[0], 0, P + u[0], branchA[0]},
-                                {&lines[0], 1, P + earlyLengths[7] + v[0], branchB[0]},
-                                {&lines[1], 0, P + u[1], branchA[1]},
-                                {&lines[1], 1, P + earlyLengths[15] + v[1], branchB[1]}};
-    readRampedGroup(taps, 4, B, rampFactor, ModulatedDelayLine::Interpolation::FirstOrderAllpass);
+    readRampedGroup(taps, 4, B, predelayRamps, ModulatedDelayLine::Interpolation::FirstOrderAllpass);
     rotators[46].rotate(branchA[0], branchB[0], B);
     rotators[47].rotate(branchA[1], branchB[1], B);
     for (int ch = 0; ch < 2; ++ch)

@@ -511,6 +511,53 @@ KESTRUNE_INLINE void gather(const float* __restrict ring, int64_t w, int64_t mas
         }
 }
 
+// The linear interpolations of n samples (a multiple of 8) whose first taps are the reversed run of
+// the ring that ends at src + 7, at the integer delay integer.
+template <Interpolation I>
+KESTRUNE_INLINE void interpolateRun(const float* src, float integer, const float* delays, float* __restrict y, int n)
+{
+    for (int j = 0; j < n; j += 8)
+    {
+        Floats8 bounded;
+        boundDelays(delays, j, bounded);
+        Floats8 f = bounded - integer;
+        if constexpr (I == Interpolation::QuantisedLinear)
+            f = __builtin_convertvector(__builtin_convertvector(f * 32.0f, Ints8), Floats8) * 0.03125f;
+        Floats8 a, b;
+        std::memcpy(&a, src - j, sizeof(a));
+        std::memcpy(&b, src + 1 - j, sizeof(b));
+        const Floats8 first = wide::reversed(a);
+        const Floats8 second = wide::reversed(b);
+        const Floats8 out = (second - first) * f + first;
+        std::memcpy(y + j, &out, sizeof(out));
+    }
+}
+
+// The same for samples j .. j + 7 of a block whose integer delay steps: the eight as a run where it
+// holds over them and neither tap crosses the ring's end, otherwise sample by sample with ramp() and
+// gather()'s values.
+template <Interpolation I>
+KESTRUNE_INLINE void interpolateEight(const float* __restrict ring, int64_t w, int64_t mask, const float* delays,
+                                      float* __restrict y, int j)
+{
+    const int32_t i = static_cast<int32_t>(bound(delays[j]));
+    const int64_t base = ((w + i) & mask) - j; // sample j's first tap
+    if (i == static_cast<int32_t>(bound(delays[j + 7])) && base - 7 >= 0 && base + 1 <= mask)
+    {
+        interpolateRun<I>(ring + base - 7, static_cast<float>(i), delays + j, y + j, 8);
+        return;
+    }
+    for (int k = j; k < j + 8; ++k)
+    {
+        int32_t integer;
+        float fraction;
+        rampSample<I>(bound(delays[k]), 0, &integer, &fraction);
+        const int64_t p = static_cast<int64_t>(static_cast<int32_t>(w - k + integer)) & mask;
+        const float first = ring[p], second = ring[(p + 1) & mask];
+        y[k] = (second - first) * fraction + first;
+    }
+}
+
 // N is the block length when it is a compile-time constant (64 or 32), 0 for any other n.
 template <int N, Interpolation I>
 KESTRUNE_INLINE void rampedRead(const float* __restrict ring, int64_t w, int64_t mask, const float* delays,
@@ -525,49 +572,39 @@ KESTRUNE_INLINE void rampedRead(const float* __restrict ring, int64_t w, int64_t
         // ring and the fraction and the interpolation go in one pass.
         const int32_t i0 = static_cast<int32_t>(bound(delays[0]));
         const int64_t base = (w + i0) & mask;
-        if (i0 == static_cast<int32_t>(bound(delays[N - 1])) && base - (N - 1) >= 0 && base + 1 <= mask)
+        const bool steady =
+            i0 == static_cast<int32_t>(bound(delays[N - 1])) && base - (N - 1) >= 0 && base + 1 <= mask;
+        if (wideVectors())
         {
+            if (steady)
+                interpolateRun<I>(ring + base - 7, static_cast<float>(i0), delays, y, N);
+            else
+                for (int j = 0; j < N; j += 8)
+                    interpolateEight<I>(ring, w, mask, delays, y, j);
+            return;
+        }
 #ifdef KESTRUNE_SSE
-            if (!wideVectors())
+        if (steady)
+        {
+            const float* src4 = ring + base - 3;
+            const __m128 vMax = _mm_set1_ps(kMaxDelay), zero = _mm_setzero_ps();
+            const __m128 vInteger = _mm_set1_ps(static_cast<float>(i0));
+            for (int j = 0; j < N; j += 4)
             {
-                const float* src4 = ring + base - 3;
-                const __m128 vMax = _mm_set1_ps(kMaxDelay), zero = _mm_setzero_ps();
-                const __m128 vInteger = _mm_set1_ps(static_cast<float>(i0));
-                for (int j = 0; j < N; j += 4)
-                {
-                    const __m128 d = _mm_loadu_ps(delays + j);
-                    const __m128 bounded = _mm_and_ps(_mm_cmpge_ps(d, zero), _mm_min_ps(d, vMax));
-                    __m128 f = _mm_sub_ps(bounded, vInteger);
-                    if constexpr (I == Interpolation::QuantisedLinear)
-                        f = _mm_mul_ps(_mm_cvtepi32_ps(_mm_cvttps_epi32(_mm_mul_ps(f, _mm_set1_ps(32.0f)))),
-                                       _mm_set1_ps(0.03125f));
-                    const __m128 a = _mm_loadu_ps(src4 - j), b = _mm_loadu_ps(src4 + 1 - j);
-                    const __m128 first = _mm_shuffle_ps(a, a, _MM_SHUFFLE(0, 1, 2, 3));
-                    const __m128 second = _mm_shuffle_ps(b, b, _MM_SHUFFLE(0, 1, 2, 3));
-                    _mm_storeu_ps(y + j, _mm_add_ps(_mm_mul_ps(_mm_sub_ps(second, first), f), first));
-                }
-                return;
-            }
-#endif
-            const float* src = ring + base - 7;
-            const float integer = static_cast<float>(i0);
-            for (int j = 0; j < N; j += 8)
-            {
-                Floats8 bounded;
-                boundDelays(delays, j, bounded);
-                Floats8 f = bounded - integer;
+                const __m128 d = _mm_loadu_ps(delays + j);
+                const __m128 bounded = _mm_and_ps(_mm_cmpge_ps(d, zero), _mm_min_ps(d, vMax));
+                __m128 f = _mm_sub_ps(bounded, vInteger);
                 if constexpr (I == Interpolation::QuantisedLinear)
-                    f = __builtin_convertvector(__builtin_convertvector(f * 32.0f, Ints8), Floats8) * 0.03125f;
-                Floats8 a, b;
-                std::memcpy(&a, src - j, sizeof(a));
-                std::memcpy(&b, src + 1 - j, sizeof(b));
-                const Floats8 first = wide::reversed(a);
-                const Floats8 second = wide::reversed(b);
-                const Floats8 out = (second - first) * f + first;
-                std::memcpy(y + j, &out, sizeof(out));
+                    f = _mm_mul_ps(_mm_cvtepi32_ps(_mm_cvttps_epi32(_mm_mul_ps(f, _mm_set1_ps(32.0f)))),
+                                   _mm_set1_ps(0.03125f));
+                const __m128 a = _mm_loadu_ps(src4 - j), b = _mm_loadu_ps(src4 + 1 - j);
+                const __m128 first = _mm_shuffle_ps(a, a, _MM_SHUFFLE(0, 1, 2, 3));
+                const __m128 second = _mm_shuffle_ps(b, b, _MM_SHUFFLE(0, 1, 2, 3));
+                _mm_storeu_ps(y + j, _mm_add_ps(_mm_mul_ps(_mm_sub_ps(second, first), f), first));
             }
             return;
         }
+#endif
     }
     alignas(16) int32_t integer[kMax];
     alignas(16) float fraction[kMax];

@@ -474,11 +474,10 @@ KESTRUNE_INLINE bool inputPassHalfRate(ReverbEngine& e)
             rows[2 * ch + 1] = _mm_move_ss(rotated, previous[ch]);
             previous[ch] = rotated;
         }
-        // Sample k + q's inputs (left A, left B, right A, right B) in column q.
-        __m128 x[4];
+        // Transposed, row q holds sample k + q's inputs (left A, left B, right A, right B); each then
+        // becomes that sample's (left, right) output pair.
         _MM_TRANSPOSE4_PS(rows[0], rows[1], rows[2], rows[3]);
-        x[0] = rows[0], x[1] = rows[1], x[2] = rows[2], x[3] = rows[3];
-        for (__m128& v : x)
+        for (__m128& v : rows)
         {
             const __m128 y = branches.run(v);
             // Lanes 0 and 2: branch A + branch B of each channel, then the half; then the tone section.
@@ -486,7 +485,7 @@ KESTRUNE_INLINE bool inputPassHalfRate(ReverbEngine& e)
             v = _mm_shuffle_ps(sum, zero, _MM_SHUFFLE(0, 0, 2, 0));
             tone.step(v);
         }
-        storePairs(e.copy[0] + k, e.copy[1] + k, x);
+        storePairs(e.copy[0] + k, e.copy[1] + k, rows);
     }
     for (int ch = 0; ch < 2; ++ch)
     {

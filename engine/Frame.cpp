@@ -401,7 +401,6 @@ KESTRUNE_INLINE void outputPassHalfRate(ReverbEngine& e, FrameConfig::Normalisat
     using namespace stereo;
     LateMixPair mix(e, normalisation);
     HalfbandBranches up(e.interpolators[0], e.interpolators[1]);
-    const __m128 zero = _mm_setzero_ps();
     __m128 carry = pair(e.interpolators[0].delayState, e.interpolators[1].delayState);
     for (int j = 0; j < ReverbEngine::kFrame / 2; j += 4)
     {
@@ -410,12 +409,8 @@ KESTRUNE_INLINE void outputPassHalfRate(ReverbEngine& e, FrameConfig::Normalisat
         loadPairs(e.early[0] + j, e.early[1] + j, early);
         for (int q = 0; q < 4; ++q)
         {
-            const __m128 v = mix.step(x[q], early[q]);
-            const __m128 y = up.run(_mm_shuffle_ps(v, v, _MM_SHUFFLE(1, 1, 0, 0))); // A, B of left, of right
-            // Even outputs: branch A plus the stuffed zero (or the carried sample); odd: B plus a zero.
-            __m128 even = _mm_add_ps(_mm_shuffle_ps(y, zero, _MM_SHUFFLE(0, 0, 2, 0)), carry);
-            __m128 odd = _mm_add_ps(zero, _mm_shuffle_ps(y, zero, _MM_SHUFFLE(0, 0, 3, 1)));
-            carry = zero;
+            __m128 even, odd;
+            up.interpolate(mix.step(x[q], early[q]), carry, even, odd);
             cut.step(even);
             cut.step(odd);
             out[2 * q] = even;

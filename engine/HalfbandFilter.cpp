@@ -180,25 +180,23 @@ KESTRUNE_DISPATCH void upsampleStereo(HalfbandFilter& l, HalfbandFilter& r, floa
     if (stereoPossible(l, r, n))
     {
         stereo::HalfbandBranches b(l, r);
-        alignas(16) float y[HalfbandFilter::kMaxBlock / 2][4];
+        __m128 carry = stereo::pair(l.delayState, r.delayState);
+        // Kept until every input has been read: the outputs overwrite them.
+        alignas(16) float even[HalfbandFilter::kMaxBlock / 2][4], odd[HalfbandFilter::kMaxBlock / 2][4];
         for (int k = 0; k < n; ++k)
         {
-            const __m128 x = _mm_setr_ps(xL[k], xL[k], xR[k], xR[k]);
-            _mm_store_ps(y[k], b.run(x));
+            __m128 e, o;
+            b.interpolate(stereo::pair(xL[k], xR[k]), carry, e, o);
+            _mm_store_ps(even[k], e);
+            _mm_store_ps(odd[k], o);
         }
         b.store(l, r);
-        // Even outputs: branch A plus the stuffed zero of B's delayed odd slot; odd outputs: B plus the
-        // stuffed zero of A. The additions stay: they turn -0 into +0 as the stuffed sums do.
-        xL[0] = y[0][0] + l.delayState;
-        xR[0] = y[0][2] + r.delayState;
-        xL[1] = 0.0f + y[0][1];
-        xR[1] = 0.0f + y[0][3];
-        for (int k = 1; k < n; ++k)
+        for (int k = 0; k < n; ++k)
         {
-            xL[2 * k] = y[k][0] + 0.0f;
-            xL[2 * k + 1] = 0.0f + y[k][1];
-            xR[2 * k] = y[k][2] + 0.0f;
-            xR[2 * k + 1] = 0.0f + y[k][3];
+            xL[2 * k] = even[k][0];
+            xR[2 * k] = even[k][1];
+            xL[2 * k + 1] = odd[k][0];
+            xR[2 * k + 1] = odd[k][1];
         }
         l.delayState = 0.0f;
         r.delayState = 0.0f;

@@ -694,31 +694,28 @@ KESTRUNE_INLINE void accumulateLanes(const float* start, const float* inc, int c
 
 // The ramps of several taps at once: delays[t][j] as accumulate() gives them, the taps' chains of
 // additions side by side in the lanes of a vector (one chain alone would wait on every addition).
-// Returns whether any of the lines has stale positions.
-KESTRUNE_INLINE bool accumulateRamps(const RampedTap* taps, int count, int n, float rampFactor,
+// At most kMaxRampedTaps taps.
+KESTRUNE_INLINE void accumulateRamps(const RampedTap* taps, int count, int n, float rampFactor,
                                      float (*delays)[ModulatedDelayLine::kMaxBlock])
 {
-    float start[kMaxRampedTaps + 8] = {}, inc[kMaxRampedTaps + 8] = {};
-    bool stale = false;
+    float start[kMaxRampedTaps] = {}, inc[kMaxRampedTaps] = {};
     for (int t = 0; t < count; ++t)
     {
         start[t] = taps[t].line->slot(taps[t].slot).previousDelay;
         inc[t] = (taps[t].target - start[t]) * rampFactor;
-        stale |= taps[t].line->hasStale();
     }
-    if (n % 4 != 0 || count > kMaxRampedTaps)
-    {
+    if (n % 4 != 0)
         for (int t = 0; t < count; ++t)
             accumulate(start[t], inc[t], n, delays[t]);
-        return stale;
-    }
-    alignas(32) float spare[ModulatedDelayLine::kMaxBlock];
-    // Eight taps to a vector where there are more than four.
-    if (wideVectors() && count > 4)
-        accumulateLanes<wide::Lines8>(start, inc, count, n, delays, spare);
     else
-        accumulateLanes<wide::Lines4>(start, inc, count, n, delays, spare);
-    return stale;
+    {
+        alignas(32) float spare[ModulatedDelayLine::kMaxBlock];
+        // Eight taps to a vector where there are more than four.
+        if (wideVectors() && count > 4)
+            accumulateLanes<wide::Lines8>(start, inc, count, n, delays, spare);
+        else
+            accumulateLanes<wide::Lines4>(start, inc, count, n, delays, spare);
+    }
 }
 } // namespace
 
@@ -922,12 +919,11 @@ namespace
 {
 // The reads of up to kMaxRampedTaps taps from their accumulated ramps.
 KESTRUNE_INLINE void readAccumulated(const RampedTap* taps, int count, int n,
-                                     float (*delays)[ModulatedDelayLine::kMaxBlock], bool stale,
+                                     float (*delays)[ModulatedDelayLine::kMaxBlock],
                                      ModulatedDelayLine::Interpolation interpolation)
 {
-    if (stale) [[unlikely]]
-        for (int t = 0; t < count; ++t)
-            taps[t].line->prepareRampedRead(delays[t], n);
+    for (int t = 0; t < count; ++t)
+        taps[t].line->prepareRampedRead(delays[t], n);
     int t = 0;
     if (interpolation == Interpolation::FirstOrderAllpass && n % 4 == 0 && n > 0 &&
         n <= ModulatedDelayLine::kMaxBlock)
@@ -946,14 +942,6 @@ KESTRUNE_INLINE void readAccumulated(const RampedTap* taps, int count, int n,
         rampedReadFrom(taps[t], delays[t], n, interpolation);
 }
 
-KESTRUNE_INLINE bool anyStale(const RampedTap* taps, int count)
-{
-    bool stale = false;
-    for (int t = 0; t < count; ++t)
-        stale |= taps[t].line->hasStale();
-    return stale;
-}
-
 KESTRUNE_INLINE void allpassSections(const RampedTap* taps, const float* const* in, float* const* out, int count,
                                      int n, float g, const float* loopGain)
 {
@@ -970,8 +958,8 @@ KESTRUNE_DISPATCH void readRampedGroup(const RampedTap* taps, int count, int n, 
     for (int done = 0; done < count; done += kMaxRampedTaps)
     {
         const int part = std::min(count - done, kMaxRampedTaps);
-        const bool stale = accumulateRamps(taps + done, part, n, rampFactor, delays);
-        readAccumulated(taps + done, part, n, delays, stale, interpolation);
+        accumulateRamps(taps + done, part, n, rampFactor, delays);
+        readAccumulated(taps + done, part, n, delays, interpolation);
     }
 }
 
@@ -986,7 +974,7 @@ KESTRUNE_DISPATCH void readRampedGroup(const RampedTap* taps, int count, int n,
                                        ModulatedDelayLine::Interpolation interpolation)
 {
     count = std::min(count, kMaxRampedTaps);
-    readAccumulated(taps, count, n, delays, anyStale(taps, count), interpolation);
+    readAccumulated(taps, count, n, delays, interpolation);
 }
 
 KESTRUNE_DISPATCH void allpassBlockGroup(ModulatedDelayLine* const* lines, const float* const* in, float* const* out,
@@ -1009,7 +997,7 @@ KESTRUNE_DISPATCH void allpassBlockGroup(const RampedTap* taps, const float* con
                                          const float* loopGain, ModulatedDelayLine::Interpolation interpolation)
 {
     count = std::min(count, kMaxRampedTaps);
-    readAccumulated(taps, count, n, delays, anyStale(taps, count), interpolation);
+    readAccumulated(taps, count, n, delays, interpolation);
     allpassSections(taps, in, out, count, n, g, loopGain);
 }
 

@@ -174,6 +174,18 @@ struct HalfbandBranches
         return x;
     }
 
+    // One (left, right) pair to its two output pairs at twice the rate, as upsample() sums the
+    // zero-stuffed branches: even = branch A + the carried sample (the last block's, then a stuffed
+    // zero), odd = a stuffed zero + branch B. The additions stay: they turn -0 into +0 as those sums do.
+    void interpolate(__m128 v, __m128& carry, __m128& even, __m128& odd)
+    {
+        const __m128 zero = _mm_setzero_ps();
+        const __m128 y = run(_mm_shuffle_ps(v, v, _MM_SHUFFLE(1, 1, 0, 0))); // A, B of left, of right
+        even = _mm_add_ps(_mm_shuffle_ps(y, zero, _MM_SHUFFLE(0, 0, 2, 0)), carry);
+        odd = _mm_add_ps(zero, _mm_shuffle_ps(y, zero, _MM_SHUFFLE(0, 0, 3, 1)));
+        carry = zero;
+    }
+
     // The states back, and every section's denormal offset flipped for the next block.
     void store(HalfbandFilter& l, HalfbandFilter& r) const
     {

@@ -111,15 +111,16 @@ KESTRUNE_DISPATCH void ReverbEngine::lateNetworkBrightRoom()
     // ramps of all three sections are taken first, together.
     RampedTap taps[kSections * kLoops];
     for (int q = 0; q < kSections * kLoops; ++q)
-        taps[q] = allpassSectionTap(lines[kFirstLateLine + q], late::atLeast(lateLengths[q] + offsets[q], blockLength));
+        taps[q] = allpassSectionTap(lines[kFirstLateLine + q],
+                                    late::atLeast(lateLengths[q] + offsets[q], blockLength));
     alignas(32) float delays[kSections * kLoops][ModulatedDelayLine::kMaxBlock];
     accumulateRampGroup(taps, kSections * kLoops, kBlock, 1.0f / 64.0f, delays);
     float* x[kLoops];
     for (int i = 0; i < kLoops; ++i)
         x[i] = lineBuffer[i];
     for (int m = 0; m < kSections; ++m)
-        allpassBlockGroup(taps + 8 * m, x, x, kLoops, kBlock, delays + 8 * m, kConstant7071,
-                          midGains + 8 * m, ModulatedDelayLine::Interpolation::FirstOrderAllpass);
+        allpassBlockGroup(taps + 8 * m, x, x, kLoops, kBlock, delays + 8 * m, kConstant7071, midGains + 8 * m,
+                          ModulatedDelayLine::Interpolation::FirstOrderAllpass);
 
     for (int k = 0; k < 4; ++k)
     {

@@ -134,8 +134,8 @@ KESTRUNE_DISPATCH void ReverbEngine::lateNetworkLV426()
     // The four loops' first-order sections side by side, segment by segment.
     static_assert(kLoops == 4);
     for (int m = 1; m < kSegments - 1; ++m)
-        allpassBlockGroup(taps + 4 * m, io, io, kLoops, kBlock, delays + 4 * m, kAllpassCoefficient, midGains + 4 * m,
-                          ModulatedDelayLine::Interpolation::FirstOrderAllpass);
+        allpassBlockGroup(taps + 4 * m, io, io, kLoops, kBlock, delays + 4 * m, kAllpassCoefficient,
+                          midGains + 4 * m, ModulatedDelayLine::Interpolation::FirstOrderAllpass);
 
     {
         // Each loop's high shelf then bass shelf (the one-pole splits' operations in their order), the

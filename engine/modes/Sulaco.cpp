@@ -97,7 +97,7 @@ KESTRUNE_DISPATCH void ReverbEngine::lateNetworkSulaco()
     RampedTap taps[16]; // the linear ones, then the allpass ones
     for (int k = 0; k < kSulacoLines; ++k)
         taps[((k & 2) == 0 ? 0 : 8) + k / 4 * 2 + (k & 1)] = {&lines[kFirstLateLine + k], 0,
-                                                                  lateLengths[k] + offsets[k], x[k]};
+                                                              lateLengths[k] + offsets[k], x[k]};
     // Both groups' ramps together.
     alignas(32) float delays[16][ModulatedDelayLine::kMaxBlock];
     accumulateRampGroup(taps, 16, kBlock, 0.03125f, delays);

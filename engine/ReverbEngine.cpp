@@ -41,29 +41,25 @@ struct ScopedFlushDenormals
 #endif
 } // namespace
 
-int64_t ReverbEngine::ringRequest(int line, float rate)
+int64_t ReverbEngine::ringRequest(int line, float hostRate, bool halfRate)
 {
-    const double r = static_cast<double>(rate);
+    // The rings are as short as the reads allow: what a ring holds beyond its longest read only spreads
+    // the writes over more cache. The predelay and early lines count samples at the rate the mode runs.
+    const double host = static_cast<double>(hostRate);
+    const double r = halfRate ? 0.5 * host : host;
     if (line == 0 || line == 1)
-    {
         // Longest tap: 500 ms + 2 + the longest early length + twice the largest early depth (256),
         // plus a block so the newest block never overwrites what it reads.
-        const auto needed =
-            static_cast<int64_t>(std::ceil(r * (0.5 + kLongestEarlyPerSample))) + 2 + 256 + 128;
-        return rate <= 48000.0f ? 65000 : std::max<int64_t>(65000, needed);
-    }
+        return static_cast<int64_t>(std::ceil(r * (0.5 + kLongestEarlyPerSample))) + 2 + 256 + 128;
     if (line >= kFirstEarlyLine && line < kFirstEarlyLine + 16)
-    {
-        const auto needed = static_cast<int64_t>(std::ceil(r * kLongestEarlyPerSample)) + 128;
-        return rate <= 48000.0f ? 16000 : std::max<int64_t>(16000, needed);
-    }
+        return static_cast<int64_t>(std::ceil(r * kLongestEarlyPerSample)) + 128;
     if (line >= kFirstLateLine && line < kLineCount)
     {
-        if (rate <= 48000.0f)
-            return line < kFirstLateLine + 16 ? 16000 : 32000;
-        // Every mode's late lengths scale with the host rate and fit 32768 samples up to 96 kHz,
-        // so the ring doubles with every further 96 kHz.
-        return 32000 * static_cast<int64_t>(std::ceil(r / 96000.0));
+        // Every mode's late lengths scale with the host rate: the longest loop with its modulation fits
+        // 16384 samples up to 48 kHz, and the ring doubles with every further 96 kHz.
+        if (hostRate <= 48000.0f)
+            return 16000;
+        return 32000 * static_cast<int64_t>(std::ceil(host / 96000.0));
     }
     return 32768; // lines no mode reads keep their constructed ring
 }
@@ -74,7 +70,7 @@ ReverbEngine::ReverbEngine()
     internalRate = 48000.0f;
     for (int i = 0; i < kLineCount; ++i)
         if (i < 18 || i >= kFirstLateLine)
-            lines[i].setMaxDelay(ringRequest(i, hostRate));
+            lines[i].setMaxDelay(ringRequest(i, hostRate, false));
     // The block buffers are members, zeroed with the object.
     for (int k = 0; k < kNumParameters; ++k)
     {
@@ -111,10 +107,11 @@ void ReverbEngine::reset()
     }
     for (int i = 0; i < 16; ++i)
         lines[kFirstEarlyLine + i].clear();
-    // A ring changes size (and is cleared by that) only when the host rate crosses a size step.
+    // A ring changes size (and is cleared by that) only when the host rate crosses a size step or a
+    // switch crosses between the host-rate and the half-rate modes.
     for (int i = 0; i < kLineCount; ++i)
         if (i < 18 || i >= kFirstLateLine)
-            lines[i].setMaxDelay(ringRequest(i, hostRate));
+            lines[i].setMaxDelay(ringRequest(i, hostRate, isHalfRateMode(modeIndex)));
     for (int ch = 0; ch < 2; ++ch)
     {
         lines[ch].clear();
@@ -145,7 +142,7 @@ void ReverbEngine::prepareForRate(int rate)
     const float r = static_cast<float>(rate);
     for (int i = 0; i < kLineCount; ++i)
         if (i < 18 || i >= kFirstLateLine)
-            lines[i].reserve(ringSizeFor(ringRequest(i, r)));
+            lines[i].reserve(ringSizeFor(ringRequest(i, r, false))); // the host-rate modes' are the longest
 }
 
 void ReverbEngine::setSampleRate(int rate)

@@ -131,9 +131,9 @@ public:
     // The three-band decay of late lines first .. first + count - 1 on their block buffers: bass and
     // high crossover one-poles, mid gains, bass gains and high ratios (n samples each).
     void threeBandDecay(int first, int count, int n);
-    // Ring size requested for line i at a host rate: every delay any mode reads must fit. The one
-    // place to raise when a mode needs longer lines.
-    static int64_t ringRequest(int line, float hostRate);
+    // Ring size requested for line i at a host rate, for the host-rate or the half-rate modes: every
+    // delay any of those modes reads must fit. The one place to raise when a mode needs longer lines.
+    static int64_t ringRequest(int line, float hostRate, bool halfRate);
 
     KESTRUNE_DECLARE_MODE(LargeRoom)
     KESTRUNE_DECLARE_MODE(MediumRoom)

@@ -189,10 +189,8 @@ TEST(EngineSampleRate, TheSameRateKeepsTheTail)
 TEST(EngineSampleRate, CrossingFortyEightKilohertzResizesAndClears)
 {
     auto engine = makeEngine(44100);
-    for (int n = 52; n < 68; ++n)
+    for (int n = 52; n < 84; ++n)
         EXPECT_EQ(engine->lines[n].size(), 16384);
-    for (int n = 68; n < 84; ++n)
-        EXPECT_EQ(engine->lines[n].size(), 32768);
     render(*engine, impulse(8192));
 
     engine->setSampleRate(96000);

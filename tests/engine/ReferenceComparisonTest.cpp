@@ -181,3 +181,49 @@ TEST_P(SwitchAgainstReference, EqualToTheBitAcrossTheSwitch)
 INSTANTIATE_TEST_SUITE_P(ModesAndRates, SwitchAgainstReference,
                          ::testing::Combine(::testing::Range(0, kNumModes), ::testing::Values(48000, 192000)),
                          caseName);
+
+// The rings are only as long as the longest reads: with every length and depth at its maximum (and the
+// fastest modulation), each read reaches as far back as any setting can, and a ring one step too
+// short would hand it newer samples than the reference's. At the rates where the rings are tightest.
+using LongestReadsAgainstReference = ::testing::TestWithParam<Case>;
+
+TEST_P(LongestReadsAgainstReference, EqualToTheBit)
+{
+    const auto [mode, rate] = GetParam();
+    auto engine = std::make_unique<ReverbEngine>();
+    auto reference = std::make_unique<reference::Engine>();
+    auto set = [&](int k, float value)
+    {
+        engine->setParameterNormalised(k, normalised(k, value));
+        reference->setParameterNormalised(k, normalised(k, value));
+    };
+    for (int k = 0; k < kNumParameters; ++k)
+        set(k, kParameterTable[static_cast<size_t>(k)].defaultValue);
+    for (int k : {kPredelay, kLateSize, kLateModRate, kLateModDepth, kEarlySize, kEarlyModRate, kEarlyModDepth,
+                  kEarlySend, kDecay})
+        set(k, kParameterTable[static_cast<size_t>(k)].maximum);
+    set(kType, static_cast<float>(mode + 1));
+    engine->setSampleRate(rate);
+    reference->setSampleRate(rate);
+
+    const size_t length = static_cast<size_t>(rate) * 3 / 2;
+    const Stereo input = noise(length);
+    Stereo expected{std::vector<float>(length), std::vector<float>(length)};
+    Stereo got{std::vector<float>(length), std::vector<float>(length)};
+    for (size_t start = 0; start < length; start += 512)
+    {
+        const int count = static_cast<int>(std::min<size_t>(512, length - start));
+        const float* in[2] = {input.left.data() + start, input.right.data() + start};
+        float* out[2] = {expected.left.data() + start, expected.right.data() + start};
+        engine->process(in, out, count, 2);
+        reference->process(in[0], in[1], got.left.data() + start, got.right.data() + start, count);
+    }
+    const size_t first = firstDifference(got, expected);
+    ASSERT_EQ(first, length) << "first difference at sample " << first << ": engine " << expected.left[first]
+                             << "; reference " << got.left[first];
+}
+
+INSTANTIATE_TEST_SUITE_P(ModesAndRates, LongestReadsAgainstReference,
+                         ::testing::Combine(::testing::Range(0, kNumModes),
+                                            ::testing::Values(22050, 32000, 48000, 96000)),
+                         caseName);

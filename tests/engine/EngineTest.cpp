@@ -205,6 +205,32 @@ TEST(EngineSampleRate, CrossingFortyEightKilohertzResizesAndClears)
         EXPECT_EQ(engine->lines[n].size(), 16384);
 }
 
+// Each ring only as long as its mode's longest read: the half-rate modes' predelay and early lines count
+// samples at the internal rate, every late line fits 16384 samples up to 48 kHz.
+TEST(EngineSampleRate, RingsAsLongAsTheirModesReads)
+{
+    struct Case
+    {
+        int rate;
+        ReverbMode mode;
+        int64_t predelay, early, late;
+    };
+    auto engine = makeEngine(48000);
+    for (const Case c : {Case{48000, ReverbMode::LargeRoom, 65536, 16384, 16384},
+                         Case{48000, ReverbMode::DarkRoom, 32768, 8192, 16384},
+                         Case{96000, ReverbMode::LV426, 65536, 16384, 32768},
+                         Case{96000, ReverbMode::BrightRoom, 131072, 32768, 32768},
+                         Case{22050, ReverbMode::DenseRoom, 16384, 4096, 16384}})
+    {
+        SCOPED_TRACE(testing::Message() << c.rate << " Hz, " << kModeNames[static_cast<size_t>(c.mode)]);
+        engine->setSampleRate(c.rate);
+        setValue(*engine, kType, static_cast<float>(c.mode) + 1.0f);
+        EXPECT_EQ(engine->lines[0].size(), c.predelay);
+        EXPECT_EQ(engine->lines[17].size(), c.early);
+        EXPECT_EQ(engine->lines[83].size(), c.late);
+    }
+}
+
 TEST(EngineSampleRate, PreparedRatesDoNotAllocateLater)
 {
     auto engine = makeEngine(44100);

@@ -138,8 +138,15 @@ TEST(WorkedExampleTable, EngineGivesEveryValue)
             const examples::WorkedExample& row = table.rows[r];
             auto engine = std::make_unique<ReverbEngine>();
             examples::prepare(*engine, row);
-            EXPECT_NEAR(readQuantity(*engine, row.quantity, row.item), row.expected, row.tolerance)
-                << (&table == kTables ? "worked" : "departure") << " row " << r << ": mode " << row.mode << ", "
-                << row.hostRate << " Hz, quantity " << static_cast<int>(row.quantity) << ", item " << row.item;
+            const double actual = readQuantity(*engine, row.quantity, row.item);
+            // The engine's rings may be shorter than the description's: only as long as their longest
+            // reads (the comparisons with the reference pin every read).
+            if (row.quantity == examples::Quantity::RingSize)
+                EXPECT_LE(actual, row.expected) << "row " << r << ": mode " << row.mode << ", line " << row.item;
+            else
+                EXPECT_NEAR(actual, row.expected, row.tolerance)
+                    << (&table == kTables ? "worked" : "departure") << " row " << r << ": mode " << row.mode
+                    << ", " << row.hostRate << " Hz, quantity " << static_cast<int>(row.quantity) << ", item "
+                    << row.item;
         }
 }

@@ -289,6 +289,7 @@ inline const WorkedExample kWorkedExamples[] = {
     {0, 48000, {}, Q::RingSize, 0, 65536.0, 0.0},
     {0, 48000, {}, Q::RingSize, 2, 16384.0, 0.0},
     {0, 48000, {}, Q::RingSize, 52, 16384.0, 0.0},
+    {0, 48000, {}, Q::RingSize, 68, 32768.0, 0.0},
     {0, 44100, {}, Q::RingSize, 52, 16384.0, 0.0},
     {0, 96000, {}, Q::RingSize, 52, 32768.0, 0.0},
     {0, 96000, {}, Q::RingSize, 83, 32768.0, 0.0},
@@ -482,22 +483,13 @@ inline const WorkedExample kWorkedExamples[] = {
     {11, 48000, {}, Q::SignLeft, 4, -0.25, 0.0},
 };
 
-// The engine's deliberate departures, where they show in a derived value: the crossover glide, rings no
-// longer than their longest reads need (every late line at 48 kHz, and in the half-rate modes the predelay
-// and early lines at the internal rate), and below 44.1 kHz the depths that shrink with the rate, the
-// cut-offs kept below Nyquist and the late lengths held at their least working value (a section no shorter
-// than its block, a plain delay no shorter than 0), with the gains and size totals formed from the held
-// lengths.
+// The engine's deliberate departures, where they show in a derived value: the crossover glide, and below
+// 44.1 kHz the depths that shrink with the rate, the cut-offs kept below Nyquist and the late lengths held at
+// their least working value (a section no shorter than its block, a plain delay no shorter than 0), with the
+// gains and size totals formed from the held lengths.
 inline const WorkedExample kDepartureExamples[] = {
     {0, 48000, {}, Q::CrossoverGlide, 0, 1.0 - std::exp(-1000.0 / (50.0 * 750.0)), 1e-8},
     {4, 44100, {}, Q::CrossoverGlide, 0, 1.0 - std::exp(-1000.0 / (50.0 * 44100.0 / 64.0)), 1e-8},
-
-    {0, 48000, {}, Q::RingSize, 68, 16384.0, 0.0},
-    {0, 48000, {}, Q::RingSize, 83, 16384.0, 0.0},
-    {4, 48000, {}, Q::RingSize, 0, 32768.0, 0.0},
-    {4, 48000, {}, Q::RingSize, 2, 8192.0, 0.0},
-    {4, 48000, {}, Q::RingSize, 68, 16384.0, 0.0},
-    {4, 96000, {}, Q::RingSize, 0, 65536.0, 0.0},
 
     {0, 22050, {{{kLateModDepth, 1}}}, Q::LateDepth, 0, 64.0, 1e-5},
     {4, 22050, {{{kLateModDepth, 1}}}, Q::LateDepth, 0, 32.0, 1e-5},

@@ -56,7 +56,7 @@ int64_t ReverbEngine::ringRequest(int line, float hostRate, bool halfRate)
     if (line >= kFirstLateLine && line < kLineCount)
     {
         // Every mode's late lengths scale with the host rate: the longest loop with its modulation fits
-        // 16384 samples up to 48 kHz, and the ring doubles with every further 96 kHz.
+        // 16384 samples up to 48 kHz and 32768 up to 96 kHz, and the ring doubles with every further 96 kHz.
         if (hostRate <= 48000.0f)
             return 16000;
         return 32000 * static_cast<int64_t>(std::ceil(host / 96000.0));

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -63,6 +64,49 @@ size_t firstDifference(const Stereo& got, const Stereo& expected)
             return i;
     return length;
 }
+
+// The engine and the reference side by side: every setting goes to both, and a render runs the input
+// through both in blocks of the given length, calling beforeBlock(start) ahead of each.
+struct Pair
+{
+    std::unique_ptr<ReverbEngine> engine = std::make_unique<ReverbEngine>();
+    std::unique_ptr<reference::Engine> reference = std::make_unique<reference::Engine>();
+
+    void setNormalised(int k, float x)
+    {
+        engine->setParameterNormalised(k, x);
+        reference->setParameterNormalised(k, x);
+    }
+    void set(int k, float value) { setNormalised(k, normalised(k, value)); }
+    void setSampleRate(int rate)
+    {
+        engine->setSampleRate(rate);
+        reference->setSampleRate(rate);
+    }
+
+    struct Renders
+    {
+        Stereo engine, reference;
+    };
+    template <typename BeforeBlock>
+    Renders render(const Stereo& input, size_t block, BeforeBlock beforeBlock)
+    {
+        const size_t length = input.left.size();
+        Renders r{{std::vector<float>(length), std::vector<float>(length)},
+                  {std::vector<float>(length), std::vector<float>(length)}};
+        for (size_t start = 0; start < length; start += block)
+        {
+            beforeBlock(start);
+            const int count = static_cast<int>(std::min(block, length - start));
+            const float* in[2] = {input.left.data() + start, input.right.data() + start};
+            float* out[2] = {r.engine.left.data() + start, r.engine.right.data() + start};
+            engine->process(in, out, count, 2);
+            reference->process(in[0], in[1], r.reference.left.data() + start, r.reference.right.data() + start,
+                               count);
+        }
+        return r;
+    }
+};
 } // namespace
 
 using AgainstReference = ::testing::TestWithParam<Case>;
@@ -73,48 +117,29 @@ TEST_P(AgainstReference, EqualToTheBit)
     for (bool impulseIn : {true, false})
     {
         SCOPED_TRACE(impulseIn ? "impulse" : "noise");
-        auto engine = std::make_unique<ReverbEngine>();
-        auto reference = std::make_unique<reference::Engine>();
+        Pair pair;
         // The processor's road: defaults in index order, then the settings, the host rate with the first
         // block, and the reset a host's prepare brings.
         for (int k = 0; k < kNumParameters; ++k)
-        {
-            engine->setParameterNormalised(k, engine->getDefaultNormalised(k));
-            reference->setParameterNormalised(k, engine->getDefaultNormalised(k));
-        }
+            pair.setNormalised(k, pair.engine->getDefaultNormalised(k));
         std::vector<Setting> settings = kModulation;
         for (const Setting& s : kVariants[mode % 3])
             settings.push_back(s);
         settings.push_back({kType, static_cast<float>(mode + 1)});
         for (const Setting& s : settings)
-        {
-            engine->setParameterNormalised(s.index, normalised(s.index, s.value));
-            reference->setParameterNormalised(s.index, normalised(s.index, s.value));
-        }
-        engine->setSampleRate(rate);
-        reference->setSampleRate(rate);
-        engine->reset();
-        reference->reset();
+            pair.set(s.index, s.value);
+        pair.setSampleRate(rate);
+        pair.engine->reset();
+        pair.reference->reset();
 
         const size_t length = static_cast<size_t>(impulseIn ? rate : 2 * rate);
         const Stereo input = impulseIn ? impulse(length) : noise(length);
-        Stereo expected{std::vector<float>(length), std::vector<float>(length)};
-        Stereo got{std::vector<float>(length), std::vector<float>(length)};
-        for (size_t start = 0; start < length; start += 512)
-        {
+        const auto [expected, got] = pair.render(input, 512, [&](size_t start) {
             // Half way through the noise, automation moves the filters, the sizes and the decay at once.
             if (!impulseIn && start == 512 * (length / 1024))
                 for (const Setting& s : kAutomation)
-                {
-                    engine->setParameterNormalised(s.index, normalised(s.index, s.value));
-                    reference->setParameterNormalised(s.index, normalised(s.index, s.value));
-                }
-            const int count = static_cast<int>(std::min<size_t>(512, length - start));
-            const float* in[2] = {input.left.data() + start, input.right.data() + start};
-            float* out[2] = {expected.left.data() + start, expected.right.data() + start};
-            engine->process(in, out, count, 2);
-            reference->process(in[0], in[1], got.left.data() + start, got.right.data() + start, count);
-        }
+                    pair.set(s.index, s.value);
+        });
         const size_t first = firstDifference(got, expected);
         ASSERT_EQ(first, length) << "first difference at sample " << first << ": engine " << expected.left[first]
                                  << ", " << expected.right[first] << "; reference " << got.left[first] << ", "
@@ -135,43 +160,27 @@ using SwitchAgainstReference = ::testing::TestWithParam<Case>;
 TEST_P(SwitchAgainstReference, EqualToTheBitAcrossTheSwitch)
 {
     const auto [mode, rate] = GetParam();
-    auto engine = std::make_unique<ReverbEngine>();
-    auto reference = std::make_unique<reference::Engine>();
-    auto set = [&](int k, float value)
-    {
-        engine->setParameterNormalised(k, normalised(k, value));
-        reference->setParameterNormalised(k, normalised(k, value));
-    };
+    Pair pair;
     for (int k = 0; k < kNumParameters; ++k)
-        set(k, kParameterTable[static_cast<size_t>(k)].defaultValue);
+        pair.set(k, kParameterTable[static_cast<size_t>(k)].defaultValue);
     for (const Setting& s : kModulation)
-        set(s.index, s.value);
+        pair.set(s.index, s.value);
     for (const Setting& s : {Setting{kPredelay, 400.0f}, Setting{kEarlySize, 900.0f}, Setting{kDecay, 30.0f},
                              Setting{kLateSize, 1.0f}, Setting{kEarlySend, 0.5f}})
-        set(s.index, s.value);
-    set(kType, static_cast<float>((mode + 5) % kNumModes + 1));
-    engine->setSampleRate(rate);
-    reference->setSampleRate(rate);
+        pair.set(s.index, s.value);
+    pair.set(kType, static_cast<float>((mode + 5) % kNumModes + 1));
+    pair.setSampleRate(rate);
 
     // The tail, the switch into the mode, and a re-select of it at another type value.
     const size_t switchAt = static_cast<size_t>(rate) * 2 / 5,
                  reselectAt = switchAt + static_cast<size_t>(rate) * 3 / 5;
     const size_t length = reselectAt + static_cast<size_t>(rate) * 3 / 10;
-    const Stereo input = noise(length);
-    Stereo expected{std::vector<float>(length), std::vector<float>(length)};
-    Stereo got{std::vector<float>(length), std::vector<float>(length)};
-    for (size_t start = 0; start < length; start += 256)
-    {
+    const auto [expected, got] = pair.render(noise(length), 256, [&](size_t start) {
         if (start == switchAt / 256 * 256)
-            set(kType, static_cast<float>(mode + 1));
+            pair.set(kType, static_cast<float>(mode + 1));
         if (start == reselectAt / 256 * 256)
-            set(kType, static_cast<float>(mode) + 1.5f);
-        const int count = static_cast<int>(std::min<size_t>(256, length - start));
-        const float* in[2] = {input.left.data() + start, input.right.data() + start};
-        float* out[2] = {expected.left.data() + start, expected.right.data() + start};
-        engine->process(in, out, count, 2);
-        reference->process(in[0], in[1], got.left.data() + start, got.right.data() + start, count);
-    }
+            pair.set(kType, static_cast<float>(mode) + 1.5f);
+    });
     const size_t first = firstDifference(got, expected);
     ASSERT_EQ(first, length) << "first difference at sample " << first << " (switch at "
                              << switchAt / 256 * 256 << ", re-select at " << reselectAt / 256 * 256
@@ -190,34 +199,17 @@ using LongestReadsAgainstReference = ::testing::TestWithParam<Case>;
 TEST_P(LongestReadsAgainstReference, EqualToTheBit)
 {
     const auto [mode, rate] = GetParam();
-    auto engine = std::make_unique<ReverbEngine>();
-    auto reference = std::make_unique<reference::Engine>();
-    auto set = [&](int k, float value)
-    {
-        engine->setParameterNormalised(k, normalised(k, value));
-        reference->setParameterNormalised(k, normalised(k, value));
-    };
+    Pair pair;
     for (int k = 0; k < kNumParameters; ++k)
-        set(k, kParameterTable[static_cast<size_t>(k)].defaultValue);
+        pair.set(k, kParameterTable[static_cast<size_t>(k)].defaultValue);
     for (int k : {kPredelay, kLateSize, kLateModRate, kLateModDepth, kEarlySize, kEarlyModRate, kEarlyModDepth,
                   kEarlySend, kDecay})
-        set(k, kParameterTable[static_cast<size_t>(k)].maximum);
-    set(kType, static_cast<float>(mode + 1));
-    engine->setSampleRate(rate);
-    reference->setSampleRate(rate);
+        pair.set(k, kParameterTable[static_cast<size_t>(k)].maximum);
+    pair.set(kType, static_cast<float>(mode + 1));
+    pair.setSampleRate(rate);
 
     const size_t length = static_cast<size_t>(rate) * 3 / 2;
-    const Stereo input = noise(length);
-    Stereo expected{std::vector<float>(length), std::vector<float>(length)};
-    Stereo got{std::vector<float>(length), std::vector<float>(length)};
-    for (size_t start = 0; start < length; start += 512)
-    {
-        const int count = static_cast<int>(std::min<size_t>(512, length - start));
-        const float* in[2] = {input.left.data() + start, input.right.data() + start};
-        float* out[2] = {expected.left.data() + start, expected.right.data() + start};
-        engine->process(in, out, count, 2);
-        reference->process(in[0], in[1], got.left.data() + start, got.right.data() + start, count);
-    }
+    const auto [expected, got] = pair.render(noise(length), 512, [](size_t) {});
     const size_t first = firstDifference(got, expected);
     ASSERT_EQ(first, length) << "first difference at sample " << first << ": engine " << expected.left[first]
                              << "; reference " << got.left[first];

@@ -78,6 +78,11 @@ struct Pair
         reference->setParameterNormalised(k, x);
     }
     void set(int k, float value) { setNormalised(k, normalised(k, value)); }
+    void setDefaults()
+    {
+        for (int k = 0; k < kNumParameters; ++k)
+            set(k, kParameterTable[static_cast<size_t>(k)].defaultValue);
+    }
     void setSampleRate(int rate)
     {
         engine->setSampleRate(rate);
@@ -161,8 +166,7 @@ TEST_P(SwitchAgainstReference, EqualToTheBitAcrossTheSwitch)
 {
     const auto [mode, rate] = GetParam();
     Pair pair;
-    for (int k = 0; k < kNumParameters; ++k)
-        pair.set(k, kParameterTable[static_cast<size_t>(k)].defaultValue);
+    pair.setDefaults();
     for (const Setting& s : kModulation)
         pair.set(s.index, s.value);
     for (const Setting& s : {Setting{kPredelay, 400.0f}, Setting{kEarlySize, 900.0f}, Setting{kDecay, 30.0f},
@@ -200,8 +204,7 @@ TEST_P(LongestReadsAgainstReference, EqualToTheBit)
 {
     const auto [mode, rate] = GetParam();
     Pair pair;
-    for (int k = 0; k < kNumParameters; ++k)
-        pair.set(k, kParameterTable[static_cast<size_t>(k)].defaultValue);
+    pair.setDefaults();
     for (int k : {kPredelay, kLateSize, kLateModRate, kLateModDepth, kEarlySize, kEarlyModRate, kEarlyModDepth,
                   kEarlySend, kDecay})
         pair.set(k, kParameterTable[static_cast<size_t>(k)].maximum);
